@@ -1,0 +1,85 @@
+#include "app/frame_loop.h"
+
+#include "app/app_state.h"
+#include "auth/auth_session.h"
+#include "config/launcher_config.h"
+#include "uihost/ui_theme.h"
+#include "updater/editor_updater.h"
+
+void pollOwnedObjects(AppState& app) {
+  (void)app;
+  // [sign-in poll]
+  // [updater join and parked-project hand-off]
+  // [second-chance restore]
+}
+
+void drawNotConfiguredCard(AppState& app, const ImVec2& min, const ImVec2& max) {
+  ImDrawList* list = ImGui::GetWindowDrawList();
+  const float width = uiThemePx(520);
+  const float height = uiThemePx(240);
+  const float left = min.x + (max.x - min.x - width) * 0.5f;
+  const float top = min.y + (max.y - min.y - height) * 0.5f;
+  const ImRect card(ImVec2(left, top), ImVec2(left + width, top + height));
+  uiThemeRoundedPanel(list, card.Min, card.Max, uiThemeCard(), uiThemePx(12));
+  uiThemeBorder(list, card, uiThemePx(12), 1.0f, uiThemeBorder());
+  uiThemeTextTracked(list, uiThemeFont(20), ImVec2(left + uiThemePx(28), top + uiThemePx(24)), uiThemeForeground(),
+                     "Launcher not configured", -0.25f);
+  const float wrap = uiThemePx(520) - uiThemePx(56);
+  uiThemeTextWrapped(list, uiThemeFont(14), ImVec2(left + uiThemePx(28), top + uiThemePx(64)),
+                     uiThemeMutedForeground(), app.config->message.c_str(), wrap, 4.0f);
+  uiThemeTextWrapped(list, uiThemeFont(12), ImVec2(left + uiThemePx(28), card.Max.y - uiThemePx(56)),
+                     uiThemeMutedForeground(), "You can close this window once the configuration is in place.", wrap,
+                     4.0f);
+}
+
+namespace {
+
+bool signedInLayout(const AppState& app) {
+  if (!app.config->configured || !app.session) return false;
+  const AuthState state = app.session->state;
+  return state == AuthState::Restoring || state == AuthState::SignedIn;
+}
+
+}  // namespace
+
+void drawMainWindow(AppState& app) {
+  const ImGuiViewport* viewport = ImGui::GetMainViewport();
+  ImGui::SetNextWindowPos(viewport->WorkPos, ImGuiCond_Always, ImVec2(0, 0));
+  ImGui::SetNextWindowSize(viewport->WorkSize);
+  ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
+  ImGui::PushStyleVar(ImGuiStyleVar_WindowBorderSize, 0.0f);
+  const ImGuiWindowFlags flags = ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
+                                 ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse |
+                                 ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoBackground |
+                                 ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus |
+                                 ImGuiWindowFlags_NoDocking;
+  ImGui::Begin("##ZelvanLauncher", nullptr, flags);
+  ImGui::PopStyleVar(2);
+
+  ImDrawList* list = ImGui::GetWindowDrawList();
+  const ImVec2 pos = ImGui::GetWindowPos();
+  const ImVec2 size = ImGui::GetWindowSize();
+  const ImRect rect(pos, ImVec2(pos.x + size.x, pos.y + size.y));
+  const bool signedIn = signedInLayout(app);
+  list->AddRectFilled(rect.Min, rect.Max, uiThemeBackground(), uiThemeWindowRounding(),
+                      signedIn ? ImDrawFlags_RoundCornersBottomLeft : ImDrawFlags_RoundCornersBottom);
+
+  if (!app.config->configured) {
+    drawNotConfiguredCard(app, rect.Min, rect.Max);
+  } else if (signedIn) {
+    if (!app.updateCheckStarted) {
+      app.updateCheckStarted = true;
+      app.updater->startUpdateCheck();
+    }
+    // [sidebar]
+    // [projects page]
+    // [installs page]
+  } else {
+    // [welcome screen]
+  }
+
+  // [create-project and cannot-open popups]
+
+  uiThemeReveal(list, rect);
+  ImGui::End();
+}

@@ -1,0 +1,11 @@
+// One frame of the launcher, between the host's beginFrame and presentFrame.
+#pragma once
+
+struct AppState;
+
+// Polls the sign-in session and the updater and applies what they publish.
+void pollOwnedObjects(AppState& app);
+// Draws the full-window main window: background, the chosen screen, the popups.
+void drawMainWindow(AppState& app);
+// The "Launcher not configured" card, centred in the main window's rectangle.
+void drawNotConfiguredCard(AppState& app, const struct ImVec2& min, const struct ImVec2& max);

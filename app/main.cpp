@@ -1,0 +1,99 @@
+// The ORVO Launcher: one process, one window, one frame loop.
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+#include <fcntl.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "app/app_state.h"
+#include "app/frame_loop.h"
+#include "config/launcher_config.h"
+#include "platform/desktop.h"
+#include "uihost/ui_host.h"
+#include "uihost/ui_theme.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string findFontFile() {
+  const fs::path exeDir = executableDirectory();
+  const fs::path candidates[] = {
+      exeDir / "Roboto-Medium.ttf",
+      exeDir / "engine/ui/misc/fonts/Roboto-Medium.ttf",
+      fs::current_path() / "engine/ui/misc/fonts/Roboto-Medium.ttf",
+  };
+  for (const fs::path& candidate : candidates) {
+    std::error_code ec;
+    if (fs::is_regular_file(fs::status(candidate, ec))) return candidate.string();
+  }
+  return std::string();
+}
+
+void releaseLock(int lockFd) {
+  if (lockFd < 0) return;
+  flock(lockFd, LOCK_UN);
+  close(lockFd);
+}
+
+}  // namespace
+
+int main() {
+  prctl(PR_SET_NAME, "ORVO Launcher", 0, 0, 0);
+
+  // Not close-on-exec on purpose: the editor inherits the lock and keeps it while it runs.
+  char lockPath[64];
+  std::snprintf(lockPath, sizeof(lockPath), "/tmp/orvo_launcher_%u.lock", getuid());
+  int lockFd = open(lockPath, O_RDWR | O_CREAT, 0600);
+  if (lockFd >= 0 && flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+    close(lockFd);
+    std::fputs("[Launcher] ORVO Launcher is already running.\n", stderr);
+    return 0;
+  }
+
+  AppState app;
+  loadAppConfiguration(app);
+
+  const std::string fontPath = findFontFile();
+  UiHost* host = new UiHost();
+  UiHostDesc desc;
+  desc.title = "ORVO Launcher";
+  desc.width = 1180;
+  desc.height = 740;
+  desc.minWidth = 900;
+  desc.minHeight = 560;
+  desc.fontPath = fontPath.c_str();
+  desc.reserved = 0;
+  desc.vsync = true;
+  std::string error;
+  if (!host->initialize(desc, &error)) {
+    std::fprintf(stderr, "[Launcher] UI host failed: %s\n", error.c_str());
+    releaseLock(lockFd);
+    delete host;
+    destroyAppState(app);
+    return 1;
+  }
+  uiThemeInitialize(host->integration);
+
+  for (;;) {
+    if (!host->beginFrame()) break;
+    uiThemeSetScale(host->dpiScale());
+    uiThemeTick(host->deltaTime);
+    uiThemeApplyStyle();
+    pollOwnedObjects(app);
+    drawMainWindow(app);
+    float clear[4];
+    uiThemeBackgroundFloat(clear);
+    if (!host->presentFrame(clear)) break;
+  }
+
+  host->shutdown();
+  releaseLock(lockFd);
+  delete host;
+  destroyAppState(app);
+  return 0;
+}

@@ -1,0 +1,4 @@
+#include "auth/auth_session.h"
+
+AuthSession::AuthSession(const LauncherConfig&, LauncherSettings*) {}
+AuthSession::~AuthSession() = default;

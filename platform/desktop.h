@@ -1,0 +1,24 @@
+// Ties the launcher to the Linux desktop: its own folder, the file manager and the choosers.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The folder holding the running launcher executable; empty when it cannot be determined.
+std::string executableDirectory();
+// Creates the folder when missing and opens it with "xdg-open"; never waits, reports nothing.
+void openFolderInFileManager(const std::string& folder);
+// Runs the "zenity" folder chooser; the chosen folder, or empty when cancelled or failed.
+std::string chooseDirectoryDialog(const std::string& title, const std::string& start);
+// "$HOME/Documents"; empty when HOME is unset.
+std::string defaultProjectsDirectory();
+
+// Quotes text for the shell so it arrives as one argument, byte for byte, whatever it holds.
+std::string shellQuote(const std::string& text);
+// Runs a shell command with popen and returns its output without trailing CR/LF bytes; empty
+// when it could not run or ended with a status other than 0 (a cancelled chooser).
+std::string runChooserCommand(const std::string& command);
+// Starts a program found through PATH with the arguments, without waiting for it and without
+// leaving a zombie: an intermediate child starts it and ends at once, and only that child is
+// reaped. argv[0] is the program name.
+void spawnDetached(const std::vector<std::string>& argv);
