@@ -1,4 +1,5 @@
 #include "auth/auth_session.h"
 
-AuthSession::AuthSession(const LauncherConfig&, LauncherSettings*) {}
+AuthSession::AuthSession(const std::string&, const std::string&, LauncherSettings*) {}
 AuthSession::~AuthSession() = default;
+void restoreSession(AuthSession&) {}
