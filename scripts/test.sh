@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds the launcher and its tests, and runs them: under
+# AddressSanitizer + UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer, the
+# fuzzers for a bounded time, and last the whole suite on the plain build.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh" || exit 1
+jobs=$(nproc)
+failed=()
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
+export LSAN_OPTIONS="suppressions=$root/tests/support/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+
+step() { echo; echo "=== $*"; }
+
+build() {  # build DIR [cmake options...]
+  local dir=$1
+  shift
+  cmake -S "$root" -B "$dir" "$@" >/dev/null && cmake --build "$dir" -j"$jobs"
+}
+
+step "AddressSanitizer + UndefinedBehaviorSanitizer"
+if build "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DORVO_SANITIZE=address -DORVO_BENCH=OFF; then
+  (cd "$root/build-asan" && ctest -j"$jobs" --output-on-failure -LE 'e2e') || failed+=("asan")
+else
+  failed+=("asan build")
+fi
+
+step "ThreadSanitizer (sign-in and updater)"
+if build "$root/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DORVO_SANITIZE=thread -DORVO_BENCH=OFF; then
+  (cd "$root/build-tsan" && ctest -j"$jobs" --output-on-failure -L 'auth|updater' -LE 'script') || failed+=("tsan")
+else
+  failed+=("tsan build")
+fi
+
+step "Fuzzers"
+if CC=clang CXX=clang++ build "$root/build-fuzz" -DCMAKE_BUILD_TYPE=Debug -DORVO_FUZZ=ON -DORVO_BENCH=OFF -DORVO_TESTS=ON; then
+  if [ -x "$root/tests/fuzz/run.sh" ]; then
+    bash "$root/tests/fuzz/run.sh" "$root/build-fuzz/tests" "${FUZZ_SECONDS:-60}" || failed+=("fuzz")
+  fi
+else
+  failed+=("fuzz build")
+fi
+
+step "Idle CPU of the window"
+if build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
+  ORVO_LAUNCHER_EXE="$root/build/orvo-launcher" bash "$root/tests/bench/idle_cpu.sh" || failed+=("idle cpu")
+  step "All tests"
+  [ ${#failed[@]} -eq 0 ] || echo "Failed before: ${failed[*]}"
+  cd "$root/build" && ctest -j"$jobs" --output-on-failure
+  status=$?
+else
+  echo "Failed before: ${failed[*]} build"
+  status=1
+fi
+[ ${#failed[@]} -eq 0 ] || status=1
+exit $status

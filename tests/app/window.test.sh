@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# The real launcher window under Xvfb: it opens with the not-configured card, refuses a second
+# instance, closes with status 0 and leaves its lock file; without a display it fails with 1.
+source "$(dirname "$0")/../support/launcher_env.sh"
+trap cleanup_all EXIT
+
+start_xvfb
+pick_test_user
+launcher_dir="$TEST_TMP/launcher"
+make_launcher_dir "$launcher_dir"
+rm -f "$LOCK_FILE"
+
+as_test_user "$launcher_dir/orvo-launcher" 2>"$TEST_TMP/first.err" &
+first=$!
+CLEANUP_PIDS+=("$first")
+window=$(wait_for_window "ORVO Launcher" 60) || fail "the launcher window did not appear"
+[ -e "$LOCK_FILE" ] || fail "no lock file at $LOCK_FILE"
+
+geometry=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
+[ "$geometry" = "1180x740" ] || fail "window geometry is $geometry, expected 1180x740"
+
+# Let the first frames (and the reveal) settle, then look at it.
+sleep 2
+shot="${ORVO_BINARY_DIR:-$TEST_TMP}/screenshots"
+mkdir -p "$shot"
+screenshot_window "$window" "$shot/not_configured.png"
+colours=$(colour_count "$shot/not_configured.png")
+[ "$colours" -gt 20 ] || fail "the window looks blank ($colours colours)"
+echo "screenshot: $shot/not_configured.png ($colours colours)"
+
+# A second start is refused at once and leaves the first one running.
+status=0
+as_test_user timeout 20 "$launcher_dir/orvo-launcher" 2>"$TEST_TMP/second.err" || status=$?
+[ "$status" -eq 0 ] || fail "second instance exited with $status"
+grep -qx "\[Launcher\] ORVO Launcher is already running." "$TEST_TMP/second.err" ||
+  fail "second instance said: $(cat "$TEST_TMP/second.err")"
+kill -0 "$first" 2>/dev/null || fail "the first launcher ended"
+
+# Closing the window ends the process with 0; the lock file stays.
+close_window "$window"
+status=$(wait_for_exit "$first" 30) || fail "the launcher did not end after its window was closed"
+[ "$status" -eq 0 ] || fail "the launcher exited with $status after close: $(cat "$TEST_TMP/first.err")"
+[ -e "$LOCK_FILE" ] || fail "the lock file was removed"
+
+# A lock file left behind does not block the next start.
+as_test_user "$launcher_dir/orvo-launcher" 2>"$TEST_TMP/third.err" &
+third=$!
+CLEANUP_PIDS+=("$third")
+window=$(wait_for_window "ORVO Launcher" 60) || fail "a stale lock file blocked the start"
+close_window "$window"
+status=$(wait_for_exit "$third" 30) || fail "the third launcher did not end"
+[ "$status" -eq 0 ] || fail "the third launcher exited with $status"
+
+# Without a display the host says why, and the launcher ends with 1.
+status=0
+as_test_user env -u DISPLAY -u WAYLAND_DISPLAY "$launcher_dir/orvo-launcher" 2>"$TEST_TMP/nodisplay.err" || status=$?
+[ "$status" -eq 1 ] || fail "without a display the launcher exited with $status"
+line=$(head -n 1 "$TEST_TMP/nodisplay.err")
+case "$line" in
+  "[Launcher] UI host failed: "?*.) ;;
+  *) fail "without a display it said: $line" ;;
+esac
+echo "no display: $line"
+
+# A lock file this user cannot open: the launcher runs unguarded.
+if [ "$(id -u)" -eq 0 ] && [ "$TEST_UID" != 0 ]; then
+  rm -f "$LOCK_FILE"
+  install -m 600 -o root /dev/null "$LOCK_FILE"
+  as_test_user "$launcher_dir/orvo-launcher" 2>"$TEST_TMP/unguarded.err" &
+  unguarded=$!
+  CLEANUP_PIDS+=("$unguarded")
+  window=$(wait_for_window "ORVO Launcher" 60) || fail "an unopenable lock file stopped the launcher"
+  close_window "$window"
+  status=$(wait_for_exit "$unguarded" 30) || fail "the unguarded launcher did not end"
+  [ "$status" -eq 0 ] || fail "the unguarded launcher exited with $status"
+  rm -f "$LOCK_FILE"
+else
+  echo "skipped the unopenable lock file case: needs root to make a lock file of another user"
+fi
+rm -f "$LOCK_FILE"
+echo "PASS"
