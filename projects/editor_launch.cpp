@@ -17,6 +17,7 @@
 #include "config/launcher_config.h"
 #include "config/settings.h"
 #include "platform/desktop.h"
+#include "projects/project_operations.h"
 #include "projects/project_record.h"
 #include "updater/editor_updater.h"
 
@@ -211,18 +212,11 @@ void handOffParkedProject(AppState& app) {
     app.pendingProjectPath.clear();
     std::string error;
     if (openProjectInEditor(app, path, error)) {
-      const int64_t now = static_cast<int64_t>(std::time(nullptr));
-      std::vector<ProjectRecord> projects = app.settings->projects;
-      for (ProjectRecord& record : projects) {
-        if (record.path == path) {
-          record.lastOpened = now;
-          break;
-        }
-      }
-      sortProjectsByLastOpened(projects);
-      app.settings->projects = projects;
-      saveSettings(*app.settings);
-      app.notice.clear();
+      const std::vector<ProjectRecord>& projects = app.settings->projects;
+      ptrdiff_t index = -1;
+      for (size_t i = 0; i < projects.size() && index < 0; ++i)
+        if (projects[i].path == path) index = static_cast<ptrdiff_t>(i);
+      recordProjectOpened(app, projects, index, static_cast<int64_t>(std::time(nullptr)));
     } else if (!error.empty()) {
       app.cannotOpenMessage = error;
       app.cannotOpenRequested = true;

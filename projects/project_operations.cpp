@@ -158,6 +158,15 @@ void createProject(AppState& app) {
   app.notice.clear();
 }
 
+void recordProjectOpened(AppState& app, std::vector<ProjectRecord> projects, ptrdiff_t index, int64_t time) {
+  if (index >= 0 && static_cast<size_t>(index) < projects.size())
+    projects[static_cast<size_t>(index)].lastOpened = time;
+  sortProjectsByLastOpened(projects);
+  app.settings->projects = projects;
+  saveSettings(*app.settings);
+  app.notice.clear();
+}
+
 void openProjectAt(AppState& app, int32_t index) {
   std::vector<ProjectRecord> projects = app.settings->projects;
   if (index < 0 || static_cast<size_t>(index) >= projects.size()) return;
@@ -170,11 +179,7 @@ void openProjectAt(AppState& app, int32_t index) {
   std::string error;
   if (openProjectInEditor(app, projects[static_cast<size_t>(index)].path, error)) {
     app.lastLaunchTime = time;
-    projects[static_cast<size_t>(index)].lastOpened = time;
-    sortProjectsByLastOpened(projects);
-    app.settings->projects = projects;
-    saveSettings(*app.settings);
-    app.notice.clear();
+    recordProjectOpened(app, projects, index, time);
   } else if (!error.empty()) {
     app.cannotOpenMessage = error;
     app.cannotOpenRequested = true;

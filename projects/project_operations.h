@@ -1,11 +1,14 @@
 // Adding, creating and opening projects of the list; the project file a new project gets.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "projects/project_record.h"
 
 struct AppState;
-struct ProjectRecord;
 
 // The editor column's label: the stored editor version, else "ORVO " and the installed
 // version, else "ORVO Editor".
@@ -19,6 +22,9 @@ void createProject(AppState& app);
 // The three-line project file for a project of that name.
 std::string projectFileText(const std::string& name);
 
+// After a successful launch: stamps the record at index of the copy (none when index is out of
+// range) with time, re-sorts the copy newest first, assigns it back, saves and clears the notice.
+void recordProjectOpened(AppState& app, std::vector<ProjectRecord> projects, ptrdiff_t index, int64_t time);
 // Opens the project at index in the editor, unless a launch guard refuses.
 void openProjectAt(AppState& app, int32_t index);
 // Lets the user choose a project file with the file chooser, records it and opens it.
