@@ -1,0 +1,292 @@
+#include "config/settings.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "app/app_state.h"
+#include "config/file_io.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Base-10 integer as the settings file writes it: leading white space and a sign accepted,
+// reading stops at the first non-digit, no digits gives 0. Out-of-range values saturate.
+int64_t parseInt64(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  uint64_t magnitude = 0;
+  const uint64_t limit = negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX);
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const uint64_t digit = uint64_t(text[i] - '0');
+    magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
+  }
+  if (negative) return magnitude == limit ? INT64_MIN : -int64_t(magnitude);
+  return int64_t(magnitude);
+}
+
+int32_t parseInt32(const std::string& text) {
+  int64_t value = parseInt64(text);
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return int32_t(value);
+}
+
+int hexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string percentEscape(const std::string& text, const char* special) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    bool escape = false;
+    for (const char* s = special; *s; ++s) escape = escape || c == *s;
+    if (escape) {
+      unsigned char byte = static_cast<unsigned char>(c);
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0x0F];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// One line of the file as every pass sees it: trimmed, and for an entry its decoded key and value.
+struct IniLine {
+  std::string text;
+  bool entry = false;
+  std::string key;
+  std::string value;
+};
+
+std::vector<IniLine> splitIniLines(const std::string& text) {
+  std::vector<IniLine> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    IniLine line;
+    line.text = trimIniToken(text.substr(start, end - start));
+    size_t eq = line.text.find('=');
+    if (eq != std::string::npos) {
+      line.entry = true;
+      line.key = percentDecode(trimIniToken(line.text.substr(0, eq)));
+      line.value = percentDecode(trimIniToken(line.text.substr(eq + 1)));
+    }
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  return lines;
+}
+
+void readPlainKeys(const std::vector<IniLine>& lines, LauncherSettings& settings) {
+  bool inGeneral = false;
+  for (const IniLine& line : lines) {
+    const std::string& t = line.text;
+    if (t.empty() || t[0] == '#' || t[0] == ';') continue;
+    if (t[0] == '[' && t.back() == ']') {
+      inGeneral = t == "[General]";
+      continue;
+    }
+    if (!inGeneral || !line.entry) continue;
+    if (line.key == "auth/refreshToken")
+      settings.refreshToken = line.value;
+    else if (line.key == "auth/userName")
+      settings.userName = line.value;
+    else if (line.key == "auth/userEmail")
+      settings.userEmail = line.value;
+    else if (line.key == "install/path")
+      settings.installPath = line.value;
+    else if (line.key == "projects/defaultLocation")
+      settings.defaultProjectLocation = line.value;
+    else if (line.key == "projects/lastAddedLocation")
+      settings.lastAddedProjectLocation = line.value;
+  }
+}
+
+int32_t readRecordCount(const std::vector<IniLine>& lines) {
+  int32_t count = 0;
+  for (const IniLine& line : lines)
+    if (line.entry && line.key == "Projects\\size") count = parseInt32(line.value);
+  return count;
+}
+
+void readRecords(const std::vector<IniLine>& lines, std::vector<ProjectRecord>& projects) {
+  constexpr std::string_view kPrefix = "Projects\\";
+  const int64_t count = int64_t(projects.size());
+  for (const IniLine& line : lines) {
+    if (!line.entry || line.key.size() <= kPrefix.size() || line.key.compare(0, kPrefix.size(), kPrefix) != 0)
+      continue;
+    size_t slash = line.key.find('\\', kPrefix.size());
+    if (slash == std::string::npos) continue;
+    int32_t n = parseInt32(line.key.substr(kPrefix.size(), slash - kPrefix.size()));
+    if (n < 1 || n > count) continue;
+    ProjectRecord& record = projects[size_t(n - 1)];
+    const std::string field = line.key.substr(slash + 1);
+    if (field == "name")
+      record.name = line.value;
+    else if (field == "path")
+      record.path = line.value;
+    else if (field == "targetPlatform")
+      record.targetPlatform = line.value;
+    else if (field == "editorVersion")
+      record.editorVersion = line.value;
+    else if (field == "lastOpened")
+      record.lastOpened = parseInt64(line.value);
+    else if (field == "favorite")
+      record.favorite = line.value == "true" || line.value == "1";
+  }
+}
+
+std::string formatSettingsText(const LauncherSettings& settings) {
+  std::string text = "[General]\n";
+  auto entry = [&text](const std::string& key, const std::string& value) {
+    text += escapeIniKey(key);
+    text += '=';
+    text += escapeIniValue(value);
+    text += '\n';
+  };
+  entry("auth/refreshToken", settings.refreshToken);
+  if (!settings.userName.empty()) entry("auth/userName", settings.userName);
+  if (!settings.userEmail.empty()) entry("auth/userEmail", settings.userEmail);
+  entry("install/path", settings.installPath);
+  entry("projects/defaultLocation", settings.defaultProjectLocation);
+  entry("projects/lastAddedLocation", settings.lastAddedProjectLocation);
+  entry("Projects\\size", std::to_string(settings.projects.size()));
+  size_t n = 0;
+  for (const ProjectRecord& record : settings.projects) {
+    const std::string prefix = "Projects\\" + std::to_string(++n) + "\\";
+    entry(prefix + "name", record.name);
+    entry(prefix + "path", record.path);
+    entry(prefix + "lastOpened", std::to_string(record.lastOpened));
+    entry(prefix + "favorite", record.favorite ? "true" : "false");
+    if (!record.targetPlatform.empty()) entry(prefix + "targetPlatform", record.targetPlatform);
+    if (!record.editorVersion.empty()) entry(prefix + "editorVersion", record.editorVersion);
+  }
+  return text;
+}
+
+bool writeAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += size_t(n);
+  }
+  return true;
+}
+
+void syncFolder(const fs::path& folder) {
+  int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
+std::string trimIniToken(const std::string& text) {
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  size_t begin = 0, end = text.size();
+  while (begin < end && blank(text[begin])) ++begin;
+  while (end > begin && blank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+std::string percentDecode(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hexDigitValue(text[i + 1]) >= 0 &&
+        hexDigitValue(text[i + 2]) >= 0) {
+      out += char(hexDigitValue(text[i + 1]) * 16 + hexDigitValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string escapeIniKey(const std::string& key) {
+  return percentEscape(key, " %/=@\\");
+}
+
+std::string escapeIniValue(const std::string& value) {
+  return percentEscape(value, "\n%@");
+}
+
+void readSettingsText(const std::string& text, LauncherSettings& settings) {
+  settings.refreshToken.clear();
+  settings.userName.clear();
+  settings.userEmail.clear();
+  settings.projects.clear();
+  settings.installPath.clear();
+  settings.defaultProjectLocation.clear();
+  settings.lastAddedProjectLocation.clear();
+
+  const std::vector<IniLine> lines = splitIniLines(text);
+  readPlainKeys(lines, settings);
+  int32_t count = readRecordCount(lines);
+  if (count < 1) return;
+  if (count > kMaxProjectRecords) count = kMaxProjectRecords;
+  settings.projects.resize(size_t(count));
+  readRecords(lines, settings.projects);
+  sortProjectsByLastOpened(settings.projects);
+}
+
+void loadSettings(AppState& app) {
+  delete app.settings;
+  app.settings = new LauncherSettings();
+  LauncherSettings& settings = *app.settings;
+  const char* home = getenv("HOME");
+  if (!home) return;
+  fs::path folder = fs::path(home) / ".config" / "ZELVAN";
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  settings.filePath = (folder / "Launcher.conf").string();
+  std::string text;
+  if (!readFileBytes(settings.filePath, text)) return;
+  readSettingsText(text, settings);
+}
+
+void saveSettings(const LauncherSettings& settings) {
+  if (settings.filePath.empty()) return;
+  const std::string text = formatSettingsText(settings);
+  const fs::path target(settings.filePath);
+  std::error_code ec;
+  fs::create_directories(target.parent_path(), ec);
+
+  // The file holds the refresh token: the temporary file is private from its creation (fchmod
+  // also covers one left behind by an older run), and it reaches the disk before it replaces
+  // the settings file, so a crash never leaves an empty or partial file behind.
+  const std::string temporary = settings.filePath + ".tmp";
+  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  bool ok = fchmod(fd, 0600) == 0 && writeAll(fd, text) && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  if (!ok) return;
+  if (rename(temporary.c_str(), settings.filePath.c_str()) != 0) return;
+  syncFolder(target.parent_path());
+}
