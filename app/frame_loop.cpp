@@ -3,6 +3,8 @@
 #include "app/app_state.h"
 #include "auth/auth_session.h"
 #include "config/launcher_config.h"
+#include "projects/editor_launch.h"
+#include "ui/project_dialogs.h"
 #include "uihost/ui_theme.h"
 #include "updater/editor_updater.h"
 
@@ -10,6 +12,7 @@ void pollOwnedObjects(AppState& app) {
   (void)app;
   // [sign-in poll]
   // [updater join and parked-project hand-off]
+  if (app.updater && !app.pendingProjectPath.empty()) handOffParkedProject(app);
   // [second-chance restore]
 }
 
@@ -79,6 +82,7 @@ void drawMainWindow(AppState& app) {
   }
 
   // [create-project and cannot-open popups]
+  drawProjectPopups(app);
 
   uiThemeReveal(list, rect);
   ImGui::End();
