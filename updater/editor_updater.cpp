@@ -1,5 +1,142 @@
 #include "updater/editor_updater.h"
 
-EditorUpdater::EditorUpdater(const std::string&, const std::string&) {}
-EditorUpdater::~EditorUpdater() = default;
-void EditorUpdater::startUpdateCheck() {}
+#include <cstring>
+#include <filesystem>
+
+#include "platform/desktop.h"
+#include "projects/editor_launch.h"
+#include "updater/file_io.h"
+#include "updater/update_run.h"
+
+namespace fs = std::filesystem;
+
+EditorUpdater::EditorUpdater(const std::string& manifestUrl, const std::string& downloadsDirectory)
+    : manifestUrl_(manifestUrl), downloadsDirectory_(downloadsDirectory) {}
+
+EditorUpdater::~EditorUpdater() {
+  cancelRequested_.store(true);
+  if (workerThread_.joinable()) workerThread_.join();
+}
+
+void EditorUpdater::startUpdateCheck() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (currentState_ == UpdateState::Checking || currentState_ == UpdateState::Downloading ||
+        currentState_ == UpdateState::Installing)
+      return;
+  }
+  // A previous worker has already published its final state and is ending.
+  if (workerThread_.joinable()) workerThread_.join();
+  cancelRequested_.store(false);
+  workerFinished_.store(false);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    currentState_ = UpdateState::Checking;
+    statusText_ = "Checking for updates\u2026";
+    receivedBytes_ = 0;
+    totalBytes_ = 0;
+  }
+  workerThread_ = std::thread(&EditorUpdater::updateWorkerThreadMain, std::ref(*this));
+}
+
+void EditorUpdater::requestCancel() {
+  cancelRequested_.store(true);
+}
+
+UpdateState EditorUpdater::state() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return currentState_;
+}
+
+std::string EditorUpdater::statusMessage() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return statusText_;
+}
+
+uint64_t EditorUpdater::bytesReceived() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return receivedBytes_;
+}
+
+uint64_t EditorUpdater::bytesTotal() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return totalBytes_;
+}
+
+void EditorUpdater::joinFinishedWorker() {
+  if (workerFinished_.exchange(false) && workerThread_.joinable()) workerThread_.join();
+}
+
+void EditorUpdater::publish(UpdateState state, const std::string& message) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  currentState_ = state;
+  statusText_ = message;
+  if (state == UpdateState::Downloading) {
+    receivedBytes_ = 0;
+    totalBytes_ = 0;
+  }
+}
+
+void EditorUpdater::failUpdate(const std::string& message) {
+  publish(UpdateState::Failed, message);
+}
+
+bool EditorUpdater::downloadProgressCallback(uint64_t received, uint64_t total) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  receivedBytes_ = received;
+  totalBytes_ = total;
+  return !cancelRequested_.load();
+}
+
+bool EditorUpdater::downloadContentReceiver(OutputFile& file, const char* data, size_t length) {
+  if (cancelRequested_.load()) return false;
+  return file.write(data, length);
+}
+
+void EditorUpdater::updateWorkerThreadMain(EditorUpdater& updater) {
+  runEditorUpdate(updater);
+  updater.workerFinished_.exchange(true);
+}
+
+std::string editorInstallDir() {
+  const std::string directory = executableDirectory();
+  if (directory.empty()) return "editor";
+  return (fs::path(directory) / "editor").string();
+}
+
+std::string editorVersionFilePath() {
+  return (fs::path(editorInstallDir()) / ".zelvan_editor_version").string();
+}
+
+std::string findLocalEditor() {
+  const fs::path directory(executableDirectory());
+  const fs::path candidates[] = {directory, directory.parent_path(), directory.parent_path().parent_path()};
+  for (const fs::path& candidate : candidates) {
+    std::string found = findEditorInDirectory(candidate.string());
+    if (!found.empty()) return found;
+  }
+  return std::string();
+}
+
+std::string installedEditorVersion() {
+  return readFirstLine(editorVersionFilePath());
+}
+
+std::string readFirstLine(const std::string& path) {
+  InputFile file(path);
+  if (!file.isOpen()) return std::string();
+  std::string line;
+  char buffer[4096];
+  for (;;) {
+    const int64_t count = file.read(buffer, sizeof(buffer));
+    if (count <= 0) break;
+    const char* end = static_cast<const char*>(memchr(buffer, '\n', static_cast<size_t>(count)));
+    if (end) {
+      line.append(buffer, static_cast<size_t>(end - buffer));
+      break;
+    }
+    line.append(buffer, static_cast<size_t>(count));
+  }
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  return line;
+}

@@ -1,11 +1,82 @@
-// The editor updater. (Placeholder until the updater lands.)
+// The editor updater: one object that keeps the editor next to the launcher installed. The UI
+// thread starts runs, reads progress and cancels; each run is a worker thread that publishes its
+// state, message and byte counts here under the mutex.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
 #include <string>
+#include <thread>
+
+class OutputFile;
+
+enum class UpdateState : int32_t {
+  Idle = 0,
+  Checking = 1,
+  Downloading = 2,
+  Installing = 3,
+  Installed = 4,
+  InstalledOffline = 5,
+  Failed = 6,
+};
 
 class EditorUpdater {
  public:
   EditorUpdater(const std::string& manifestUrl, const std::string& downloadsDirectory);
+  // Cancels a running worker and waits for it; it stops at its next cancellation point.
   ~EditorUpdater();
-  void startUpdateCheck();
+  EditorUpdater(const EditorUpdater&) = delete;
+  EditorUpdater& operator=(const EditorUpdater&) = delete;
+  EditorUpdater(EditorUpdater&&) = delete;
+  EditorUpdater& operator=(EditorUpdater&&) = delete;
+
+  // UI thread.
+  void startUpdateCheck();  // silently refused while a run is in progress
+  void requestCancel();
+  UpdateState state();
+  std::string statusMessage();
+  uint64_t bytesReceived();
+  uint64_t bytesTotal();
+  // Joins the worker only once it has finished, so the frame never waits.
+  void joinFinishedWorker();
+
+  // Worker side (the update run).
+  const std::string& manifestUrl() const { return manifestUrl_; }
+  const std::string& downloadsDirectory() const { return downloadsDirectory_; }
+  bool cancelRequested() const { return cancelRequested_.load(); }
+  const std::atomic<bool>& cancelFlag() const { return cancelRequested_; }
+  // Sets a state and its message in one critical section; Downloading also zeroes both counts.
+  void publish(UpdateState state, const std::string& message);
+  void failUpdate(const std::string& message);
+  // The download's progress report: stores the counts; false once a cancel was requested.
+  bool downloadProgressCallback(uint64_t received, uint64_t total);
+  // Writes a received block to the part file; false when cancelled or the file failed.
+  bool downloadContentReceiver(OutputFile& file, const char* data, size_t length);
+
+ private:
+  static void updateWorkerThreadMain(EditorUpdater& updater);
+
+  const std::string manifestUrl_;
+  const std::string downloadsDirectory_;
+  std::mutex mutex_;  // guards the next four fields
+  UpdateState currentState_ = UpdateState::Idle;
+  std::string statusText_;
+  uint64_t receivedBytes_ = 0;
+  uint64_t totalBytes_ = 0;  // 0 when the server declared no length
+  std::atomic<bool> cancelRequested_{false};
+  std::atomic<bool> workerFinished_{false};  // the worker's very last act
+  std::thread workerThread_;                 // UI thread only
 };
+
+// The folder "editor" next to the launcher executable ("editor" relative when that is unknown).
+std::string editorInstallDir();
+// ".zelvan_editor_version" inside the editor folder; its first line is the installed version.
+std::string editorVersionFilePath();
+// An editor executable in the launcher's folder, its parent or its grandparent; empty when none.
+std::string findLocalEditor();
+// The installed editor's version; empty without a version file.
+std::string installedEditorVersion();
+// The first line of a text file without trailing line-break and space bytes; empty when unreadable.
+std::string readFirstLine(const std::string& path);

@@ -1,0 +1,118 @@
+#include "updater/artifact_verification.h"
+
+#include <openssl/evp.h>
+
+#include <memory>
+#include <vector>
+
+#include "updater/file_io.h"
+
+bool parseHttpsUrl(const std::string& url, std::string& host, int32_t& port, std::string& path) {
+  static const std::string prefix = "https://";
+  if (url.compare(0, prefix.size(), prefix) != 0) return false;
+  const size_t slash = url.find('/', prefix.size());
+  std::string authority;
+  if (slash == std::string::npos) {
+    authority = url.substr(prefix.size());
+    path = "/";
+  } else {
+    authority = url.substr(prefix.size(), slash - prefix.size());
+    path = url.substr(slash);
+  }
+  if (authority.empty()) return false;
+  port = 443;
+  const size_t colon = authority.find(':');
+  if (colon == std::string::npos) {
+    host = authority;
+    return true;
+  }
+  host = authority.substr(0, colon);
+  const std::string portText = authority.substr(colon + 1);
+  if (portText.empty()) return false;
+  // Accumulate with a ceiling so twenty digits cannot overflow into the valid range.
+  int64_t value = 0;
+  for (char c : portText) {
+    if (c < '0' || c > '9') return false;
+    if (value <= 65535) value = value * 10 + (c - '0');
+  }
+  if (host.empty() || value < 1 || value > 65535) return false;
+  port = static_cast<int32_t>(value);
+  return true;
+}
+
+std::string sha256FileHex(const std::string& path) {
+  InputFile file(path);
+  if (!file.isOpen()) return std::string();
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+  if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return std::string();
+  std::vector<unsigned char> buffer(262144);
+  for (;;) {
+    const int64_t count = file.read(buffer.data(), buffer.size());
+    if (count < 0) return std::string();
+    if (count == 0) break;
+    if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(count)) != 1) return std::string();
+  }
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int digestLength = 0;
+  if (EVP_DigestFinal_ex(context.get(), digest, &digestLength) != 1) return std::string();
+  static const char hex[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(digestLength * 2);
+  for (unsigned int i = 0; i < digestLength; ++i) {
+    text += hex[digest[i] >> 4];
+    text += hex[digest[i] & 0x0F];
+  }
+  return text;
+}
+
+void configureHttpsClient(httplib::SSLClient& client, time_t connectSeconds, time_t readSeconds) {
+  client.enable_server_certificate_verification(true);
+  client.set_connection_timeout(connectSeconds, 0);
+  client.set_read_timeout(readSeconds, 0);
+}
+
+bool parseJsonObjectBody(rapidjson::Document& document, const std::string& body) {
+  size_t start = 0;
+  if (body.size() >= 3 && body.compare(0, 3, "\xEF\xBB\xBF") == 0) start = 3;
+  document.Parse(body.data() + start, body.size() - start);
+  return !document.HasParseError() && document.IsObject();
+}
+
+bool verifyArtifactAuthenticity(const std::string& manifestUrl, const std::string& sha256Hex,
+                                std::string& error) {
+  std::string host;
+  std::string path;
+  int32_t port = 443;
+  if (!parseHttpsUrl(manifestUrl, host, port, path)) {
+    error = "Invalid manifest URL.";
+    return false;
+  }
+  httplib::SSLClient client(host, port);
+  configureHttpsClient(client, 10, 15);
+  // The digest comes from the manifest and goes in as it stands.
+  const std::string body = "{\"sha256\":\"" + sha256Hex + "\"}";
+  httplib::Result result = client.Post("/v1/artifacts/verify", httplib::Headers(), body, "application/json");
+  if (!result) {
+    error = "Could not reach auth server for SHA-256 verification.";
+    return false;
+  }
+  if (result->status != 200) {
+    error = "Auth server returned HTTP " + std::to_string(result->status) + " on verification.";
+    return false;
+  }
+  rapidjson::Document document;
+  if (!parseJsonObjectBody(document, result->body)) {
+    error = "Invalid JSON returned by verification endpoint.";
+    return false;
+  }
+  const auto genuine = document.FindMember("genuine");
+  if (genuine == document.MemberEnd() || !genuine->value.IsBool()) {
+    error = "Verification response missing genuine field.";
+    return false;
+  }
+  if (!genuine->value.GetBool()) {
+    error = "Artifact SHA-256 verification failed: binary is not genuine.";
+    return false;
+  }
+  return true;
+}

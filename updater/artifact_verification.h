@@ -1,0 +1,29 @@
+// HTTPS addresses, file digests and the auth server's confirmation that a package is genuine.
+// Stateless; the update worker calls them on its own thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <httplib.h>
+#include <rapidjson/document.h>
+
+// Splits an "https://" address into host, port and path (query and fragment stay in the path).
+// Callers preset port to 443. False when the address is unusable; the outputs are then not to be used.
+bool parseHttpsUrl(const std::string& url, std::string& host, int32_t& port, std::string& path);
+
+// SHA-256 of a whole file as 64 lower-case hex digits; empty when it cannot be read.
+std::string sha256FileHex(const std::string& path);
+
+// Asks the auth server at the manifest address's host and port whether the digest is genuine.
+// True only when it confirmed it; otherwise error holds one sentence.
+bool verifyArtifactAuthenticity(const std::string& manifestUrl, const std::string& sha256Hex,
+                                std::string& error);
+
+// Certificate verification on and the two time-outs in whole seconds; redirects stay unfollowed
+// and keep-alive off, as the library has them by default.
+void configureHttpsClient(httplib::SSLClient& client, time_t connectSeconds, time_t readSeconds);
+
+// Parses a reply body as JSON with the default flags, skipping a UTF-8 byte-order mark at the
+// start. True when it parsed and the root is an object.
+bool parseJsonObjectBody(rapidjson::Document& document, const std::string& body);

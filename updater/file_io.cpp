@@ -1,0 +1,77 @@
+#include "updater/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+InputFile::InputFile(const std::string& path) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+InputFile::~InputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int64_t InputFile::read(void* buffer, size_t length) {
+  if (fd_ < 0) return -1;
+  size_t done = 0;
+  char* out = static_cast<char*>(buffer);
+  while (done < length) {
+    ssize_t n = ::read(fd_, out + done, length - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+int64_t InputFile::size() const {
+  struct stat st;
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+bool InputFile::seek(uint64_t offset) {
+  return fd_ >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
+int InputFile::release() {
+  int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+OutputFile::OutputFile(const std::string& path) {
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  failed_ = fd_ < 0;
+}
+
+OutputFile::~OutputFile() {
+  close();
+}
+
+bool OutputFile::write(const void* data, size_t length) {
+  if (failed_) return false;
+  const char* in = static_cast<const char*>(data);
+  while (length > 0) {
+    ssize_t n = ::write(fd_, in, length);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      failed_ = true;
+      return false;
+    }
+    in += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void OutputFile::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}

@@ -1,0 +1,47 @@
+// Plain files for the update worker, opened close-on-exec so that an editor started meanwhile
+// never inherits a package, a part file or an extracted file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// A file opened for binary reading; not open when the path cannot be opened.
+class InputFile {
+ public:
+  explicit InputFile(const std::string& path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  bool isOpen() const { return fd_ >= 0; }
+  // Reads up to length bytes, retrying short reads; the count read (0 at the end), -1 on error.
+  int64_t read(void* buffer, size_t length);
+  // Size of the open file, -1 when unknown.
+  int64_t size() const;
+  bool seek(uint64_t offset);
+  // Hands the descriptor over (for libraries that close it themselves); -1 when not open.
+  int release();
+
+ private:
+  int fd_ = -1;
+};
+
+// A file created or truncated for binary writing with mode 0666 minus the umask.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::string& path);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  bool isOpen() const { return fd_ >= 0; }
+  // Writes every byte; false once any write has failed (the failure sticks, like a stream's).
+  bool write(const void* data, size_t length);
+  bool failed() const { return failed_; }
+  void close();
+
+ private:
+  int fd_ = -1;
+  bool failed_ = false;
+};

@@ -1,0 +1,34 @@
+// The second half of an update run: decrypt, confirm, extract and swap the package into the
+// editor folder, then write the version file.
+#pragma once
+
+#include <zip.h>
+
+#include <atomic>
+#include <string>
+
+class EditorUpdater;
+struct UpdateManifest;
+
+// Runs on the worker thread; ends the run in Installed or Failed.
+void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest,
+                          const std::string& packagePath);
+
+// False for names that could leave the staging folder: a leading "/" or "\", any ":", or a ".."
+// component between either separator.
+bool isAllowedEntryName(const std::string& name);
+
+// Writes every file entry of the archive into the staging folder; false on the first refused or
+// failed entry, or when the cancel flag is seen before an entry.
+bool extractPackageArchive(zip_t* archive, const std::string& stagingDirectory,
+                           const std::atomic<bool>& cancel);
+
+// Opens a zip read-only (close-on-exec); null when it is not a readable zip. An empty file is not one.
+zip_t* openPackageArchive(const std::string& path);
+
+// Puts the staging folder in place of the editor folder so that the old editor survives any
+// failure: an atomic exchange where the file system has it, else a move aside with roll-back.
+bool replaceEditorFolder(const std::string& stagingDirectory, const std::string& editorDirectory);
+// The move-aside strategy alone (the fallback of replaceEditorFolder).
+bool replaceEditorFolderByMovingAside(const std::string& stagingDirectory,
+                                      const std::string& editorDirectory);

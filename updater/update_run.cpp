@@ -1,0 +1,203 @@
+#include "updater/update_run.h"
+
+#include <httplib.h>
+
+#include <cstdint>
+#include <filesystem>
+
+#include "config/json_util.h"
+#include "updater/artifact_verification.h"
+#include "updater/editor_updater.h"
+#include "updater/file_io.h"
+#include "updater/package_install.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool serverNotConfigured(const std::string& manifestUrl) {
+  return manifestUrl.empty() || manifestUrl.find("YOUR_") != std::string::npos;
+}
+
+void endOffline(EditorUpdater& updater, const std::string& noEditorState) {
+  if (!findLocalEditor().empty())
+    updater.publish(UpdateState::InstalledOffline, "Installed (offline mode)");
+  else if (noEditorState.empty())
+    updater.publish(UpdateState::Idle, "Update server not configured. Please locate or install ORVO Editor.");
+  else
+    updater.failUpdate(noEditorState);
+}
+
+// Downloads the package to the part path and renames it into place. False when the run ended.
+bool downloadPackage(EditorUpdater& updater, const UpdateManifest& manifest, const std::string& host,
+                     int32_t port, const std::string& path, const std::string& packagePath) {
+  const std::string partPath = packagePath + ".part";
+  updater.publish(UpdateState::Downloading, "Downloading editor " + manifest.version + "\u2026");
+
+  httplib::SSLClient client(host, port);
+  configureHttpsClient(client, 15, 120);
+
+  OutputFile part(partPath);
+  if (!part.isOpen()) {
+    updater.failUpdate("Could not write to the downloads directory.");
+    return false;
+  }
+  httplib::Result result = client.Get(
+      path,
+      [&updater, &part](const char* data, size_t length) {
+        return updater.downloadContentReceiver(part, data, length);
+      },
+      [&updater](uint64_t received, uint64_t total) {
+        return updater.downloadProgressCallback(received, total);
+      });
+  const bool writeFailed = part.failed();
+  part.close();
+
+  std::error_code ec;
+  if (updater.cancelRequested()) {
+    fs::remove(partPath, ec);
+    updater.failUpdate("Download cancelled.");
+    return false;
+  }
+  if (!result || result->status != 200 || writeFailed) {
+    fs::remove(partPath, ec);
+    updater.failUpdate("The editor package download failed.");
+    return false;
+  }
+  if (!manifest.sha256.empty() && sha256FileHex(partPath) != manifest.sha256) {
+    fs::remove(partPath, ec);
+    updater.failUpdate("The downloaded package failed its checksum verification.");
+    return false;
+  }
+  fs::rename(partPath, packagePath, ec);
+  if (ec) {
+    updater.failUpdate("Could not finalize the downloaded package.");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string sanitizeVersionForFileName(const std::string& version) {
+  std::string text = version;
+  for (char& c : text) {
+    const bool allowed =
+        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    if (!allowed) c = '_';
+  }
+  return text;
+}
+
+bool fetchUpdateManifest(const std::string& manifestUrl, UpdateManifest& manifest, std::string& error) {
+  std::string host;
+  std::string path;
+  int32_t port = 443;
+  if (!parseHttpsUrl(manifestUrl, host, port, path)) {
+    error = "The update manifest URL must be a valid https:// URL.";
+    return false;
+  }
+  httplib::SSLClient client(host, port);
+  configureHttpsClient(client, 15, 30);
+
+  // The body is collected here rather than by the library so that an endless reply stops at the cap.
+  std::string body;
+  int status = 0;
+  bool tooLarge = false;
+  httplib::Result result = client.Get(
+      path,
+      [&status](const httplib::Response& response) {
+        status = response.status;
+        return true;
+      },
+      [&body, &tooLarge](const char* data, size_t length) {
+        if (body.size() + length > kManifestSizeLimit) {
+          tooLarge = true;
+          return false;
+        }
+        body.append(data, length);
+        return true;
+      });
+  if (tooLarge && status != 200) {
+    error = "The update server returned HTTP " + std::to_string(status) + " for the manifest.";
+    return false;
+  }
+  if (tooLarge) {
+    error = "The update manifest is not valid JSON.";
+    return false;
+  }
+  if (!result) {
+    error = "network";
+    return false;
+  }
+  if (result->status != 200) {
+    error = "The update server returned HTTP " + std::to_string(result->status) + " for the manifest.";
+    return false;
+  }
+  rapidjson::Document document;
+  if (!parseJsonObjectBody(document, body)) {
+    error = "The update manifest is not valid JSON.";
+    return false;
+  }
+  manifest.version = getJsonStringMember(document, "version");
+  manifest.url = getJsonStringMember(document, "url");
+  manifest.sha256 = getJsonStringMember(document, "sha256");
+  manifest.plaintextSha256 = getJsonStringMember(document, "plaintext_sha256");
+  manifest.encryptionKey.clear();
+  const auto encryption = document.FindMember("encryption");
+  if (encryption != document.MemberEnd() && encryption->value.IsObject()) {
+    const auto key = encryption->value.FindMember("key");
+    if (key != encryption->value.MemberEnd() && key->value.IsString())
+      manifest.encryptionKey.assign(key->value.GetString(), key->value.GetStringLength());
+  }
+  if (manifest.version.empty() || manifest.url.empty()) {
+    error = "The update manifest is missing its version or url field.";
+    return false;
+  }
+  return true;
+}
+
+void runEditorUpdate(EditorUpdater& updater) {
+  if (serverNotConfigured(updater.manifestUrl())) {
+    endOffline(updater, std::string());
+    return;
+  }
+  UpdateManifest manifest;
+  std::string error;
+  if (!fetchUpdateManifest(updater.manifestUrl(), manifest, error)) {
+    if (error == "network")
+      endOffline(updater, "Could not reach the update server, and no local editor was found.");
+    else
+      updater.failUpdate(error);
+    return;
+  }
+  std::string host;
+  std::string path;
+  int32_t port = 443;
+  if (!parseHttpsUrl(manifest.url, host, port, path)) {
+    updater.failUpdate("The package URL in the update manifest must be a valid https:// URL.");
+    return;
+  }
+  if (!findLocalEditor().empty() && installedEditorVersion() == manifest.version) {
+    updater.publish(UpdateState::Installed, "Installed \u2014 version " + manifest.version);
+    return;
+  }
+
+  std::error_code ec;
+  fs::create_directories(updater.downloadsDirectory(), ec);
+  const std::string packagePath = (fs::path(updater.downloadsDirectory()) /
+                                   ("zelvan_editor_" + sanitizeVersionForFileName(manifest.version) + ".zip"))
+                                      .string();
+
+  bool reuse = false;
+  const fs::file_status status = fs::status(packagePath, ec);
+  if (!ec && fs::exists(status)) {
+    // Without a manifest digest the package is reused unchecked; the install's checks still apply.
+    if (manifest.sha256.empty() || sha256FileHex(packagePath) == manifest.sha256)
+      reuse = true;
+    else
+      fs::remove(packagePath, ec);
+  }
+  if (!reuse && !downloadPackage(updater, manifest, host, port, path, packagePath)) return;
+  installEditorPackage(updater, manifest, packagePath);
+}
