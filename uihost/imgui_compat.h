@@ -18,14 +18,18 @@ constexpr ImGuiWindowFlags ImGuiWindowFlags_NoDocking = 0;
 
 namespace ImGui {
 // 1.86 fonts are baked at one size: pushing a font at its nominal size is the only size used.
-inline void PushFont(ImFont* font, float /*size*/) { PushFont(font); }
+inline void PushFont(ImFont* font, float /*size*/) {
+  PushFont(font);
+}
 }  // namespace ImGui
 
 // Named keys: in 1.86 ImGuiKey_* index io.KeyMap, not io.KeysDown.
 inline bool uiIsKeyPressed(ImGuiKey key, bool repeat = true) {
   return ImGui::IsKeyPressed(ImGui::GetKeyIndex(key), repeat);
 }
-inline bool uiIsKeyDown(ImGuiKey key) { return ImGui::IsKeyDown(ImGui::GetKeyIndex(key)); }
+inline bool uiIsKeyDown(ImGuiKey key) {
+  return ImGui::IsKeyDown(ImGui::GetKeyIndex(key));
+}
 
 // Textures owned by the program and uploaded by the renderer.
 enum ImTextureFormat { ImTextureFormat_RGBA32 = 0, ImTextureFormat_Alpha8 = 1 };
@@ -55,7 +59,9 @@ struct ImTextureData {
   unsigned char* GetPixels() { return Pixels; }
   int GetSizeInBytes() const { return Width * Height * BytesPerPixel; }
   void SetStatus(ImTextureStatus status) { Status = status; }
-  ImTextureID GetTexID() const { return TexID; }
+  // Before the renderer has uploaded it, the texture stands for itself in draw commands; the host
+  // points those commands at the uploaded texture before rendering, so it shows from the first frame.
+  ImTextureID GetTexID() const { return TexID ? TexID : (ImTextureID)this; }
 };
 
 namespace ImGui {

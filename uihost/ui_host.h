@@ -8,14 +8,14 @@ struct GLFWwindow;
 struct UiIntegration;
 
 struct UiHostDesc {
-  const char* title = "";      // window title
-  int32_t width = 0;           // the larger size pair is the initial window size...
+  const char* title = "";  // window title
+  int32_t width = 0;       // the larger size pair is the initial window size...
   int32_t height = 0;
-  int32_t minWidth = 0;        // ...and the smaller one the minimum
+  int32_t minWidth = 0;  // ...and the smaller one the minimum
   int32_t minHeight = 0;
-  const char* fontPath = "";   // TTF for every font; empty: Dear ImGui's built-in font
-  uint64_t reserved = 0;       // unused, zero
-  bool vsync = true;           // wait for the display's vertical blank when presenting
+  const char* fontPath = "";  // TTF for every font; empty: Dear ImGui's built-in font
+  uint64_t reserved = 0;      // unused, zero
+  bool vsync = true;          // wait for the display's vertical blank when presenting
 };
 
 class UiHost {

@@ -32,14 +32,16 @@ ImU32 uiThemeMutedForeground();
 ImU32 uiThemeDestructive();
 void uiThemeBackgroundFloat(float out[4]);
 
-void uiThemeRoundedPanel(ImDrawList* list, const ImVec2& min, const ImVec2& max, ImU32 colour, float rounding);
+void uiThemeRoundedPanel(ImDrawList* list, const ImVec2& min, const ImVec2& max, ImU32 colour,
+                         float rounding);
 void uiThemeBorder(ImDrawList* list, const ImRect& rect, float rounding, float thickness, ImU32 colour);
 void uiThemeTextWrapped(ImDrawList* list, ImFont* font, const ImVec2& pos, ImU32 colour, const char* text,
                         float wrapWidth, float lineSpacing);
 void uiThemeTextTracked(ImDrawList* list, ImFont* font, const ImVec2& pos, ImU32 colour, const char* text,
                         float tracking);
 void uiThemeSpinner(ImDrawList* list, const ImVec2& centre, float radius, float time, ImU32 colour);
-void uiThemeBadge(const char* id, ImDrawList* list, const ImVec2& pos, const char* text, UiThemeBadgeStatus status);
+void uiThemeBadge(const char* id, ImDrawList* list, const ImVec2& pos, const char* text,
+                  UiThemeBadgeStatus status);
 float uiThemeBadgeWidth(const char* text);
 void uiThemeReveal(ImDrawList* list, const ImRect& rect);
 
