@@ -38,8 +38,8 @@ kill -0 "$first" 2>/dev/null || fail "the first launcher ended"
 
 # Closing the window ends the process with 0; the lock file stays.
 close_window "$window"
-status=$(wait_for_exit "$first" 30) || fail "the launcher did not end after its window was closed"
-[ "$status" -eq 0 ] || fail "the launcher exited with $status after close: $(cat "$TEST_TMP/first.err")"
+wait_for_exit "$first" 30 || fail "the launcher did not end after its window was closed"
+[ "$EXIT_STATUS" -eq 0 ] || fail "the launcher exited with $EXIT_STATUS after close: $(cat "$TEST_TMP/first.err")"
 [ -e "$LOCK_FILE" ] || fail "the lock file was removed"
 
 # A lock file left behind does not block the next start.
@@ -48,8 +48,8 @@ third=$!
 CLEANUP_PIDS+=("$third")
 window=$(wait_for_window "ORVO Launcher" 60) || fail "a stale lock file blocked the start"
 close_window "$window"
-status=$(wait_for_exit "$third" 30) || fail "the third launcher did not end"
-[ "$status" -eq 0 ] || fail "the third launcher exited with $status"
+wait_for_exit "$third" 30 || fail "the third launcher did not end"
+[ "$EXIT_STATUS" -eq 0 ] || fail "the third launcher exited with $EXIT_STATUS"
 
 # Without a display the host says why, and the launcher ends with 1.
 status=0
@@ -71,8 +71,8 @@ if [ "$(id -u)" -eq 0 ] && [ "$TEST_UID" != 0 ]; then
   CLEANUP_PIDS+=("$unguarded")
   window=$(wait_for_window "ORVO Launcher" 60) || fail "an unopenable lock file stopped the launcher"
   close_window "$window"
-  status=$(wait_for_exit "$unguarded" 30) || fail "the unguarded launcher did not end"
-  [ "$status" -eq 0 ] || fail "the unguarded launcher exited with $status"
+  wait_for_exit "$unguarded" 30 || fail "the unguarded launcher did not end"
+  [ "$EXIT_STATUS" -eq 0 ] || fail "the unguarded launcher exited with $EXIT_STATUS"
   rm -f "$LOCK_FILE"
 else
   echo "skipped the unopenable lock file case: needs root to make a lock file of another user"

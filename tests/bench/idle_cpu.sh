@@ -23,5 +23,5 @@ after=$(ticks)
 percent=$(awk -v t=$((after - before)) -v hz="$hz" -v s="$seconds" 'BEGIN { printf "%.2f", 100 * t / hz / s }')
 echo "idle CPU over ${seconds} s: ${percent}% of one core"
 close_window "$window"
-wait_for_exit "$pid" 30 >/dev/null || true
+wait_for_exit "$pid" 30 || true
 awk -v p="$percent" 'BEGIN { exit !(p < 2.0) }' || fail "idle CPU ${percent}% is above 2%"

@@ -84,17 +84,18 @@ close_window() {
   python3 "$SUPPORT_DIR/x11_close_window.py" "$1"
 }
 
-# Waits up to $2 seconds for a process to end; prints its exit status.
+# Waits up to $2 seconds for a child process of this shell to end; sets EXIT_STATUS.
+# (Not in a command substitution: only this shell can collect its child's status.)
+EXIT_STATUS=""
 wait_for_exit() {
   local pid=$1 timeout=${2:-30} waited=0
-  while kill -0 "$pid" 2>/dev/null; do
+  while kill -0 "$pid" 2>/dev/null && [ "$(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null)" != Z ]; do
     if [ "$waited" -ge $((timeout * 10)) ]; then return 1; fi
     sleep 0.1
     waited=$((waited + 1))
   done
-  local status=0
-  wait "$pid" || status=$?
-  echo "$status"
+  EXIT_STATUS=0
+  wait "$pid" || EXIT_STATUS=$?
 }
 
 # Saves a PNG of one window.
