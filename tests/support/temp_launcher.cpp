@@ -1,0 +1,99 @@
+#include "support/temp_launcher.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "config/launcher_config.h"
+#include "config/settings.h"
+#include "support/test_editor.h"
+
+namespace fs = std::filesystem;
+
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+  if (const char* old = std::getenv(name)) {
+    had_ = true;
+    old_ = old;
+  }
+  if (value)
+    setenv(name, value, 1);
+  else
+    unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (had_)
+    setenv(name_.c_str(), old_.c_str(), 1);
+  else
+    unsetenv(name_.c_str());
+}
+
+namespace {
+
+std::string makeTempDir() {
+  char pattern[] = "/tmp/orvo_projects_XXXXXX";
+  const char* made = mkdtemp(pattern);
+  if (!made) return std::string();
+  // Traversable by every user: some tests act as an unprivileged user inside it.
+  chmod(made, 0755);
+  return made;
+}
+
+}  // namespace
+
+TempLauncher::TempLauncher()
+    : dir(makeTempDir()), home_("HOME", dir.c_str()), zelvanDir_("ZELVAN_DIR", nullptr) {
+  adoptOrphanedEditors();
+
+  initAppState(app);
+  app.config = new LauncherConfig();
+  app.settings = new LauncherSettings();
+  app.settings->filePath = path(".config/ZELVAN/Launcher.conf");
+  // An empty install folder: no editor is found unless a test puts one there.
+  app.settings->installPath = path("install");
+  std::error_code ec;
+  fs::create_directories(app.settings->installPath, ec);
+}
+
+TempLauncher::~TempLauncher() {
+  stopChildEditors();
+  destroyAppState(app);
+  std::error_code ec;
+  fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(dir, ec);
+}
+
+std::string TempLauncher::path(const std::string& relative) const {
+  return (fs::path(dir) / relative).string();
+}
+
+ProjectRecord& TempLauncher::addProject(const std::string& name, int64_t lastOpened, bool present) {
+  const std::string folder = path("projects/" + name);
+  if (present) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+  }
+  ProjectRecord record;
+  record.name = name;
+  record.path = folder + "/" + name + ".zelvanproj";
+  record.lastOpened = lastOpened;
+  app.settings->projects.push_back(record);
+  return app.settings->projects.back();
+}
+
+std::string TempLauncher::savedSettings() const {
+  return readWholeFile(app.settings->filePath);
+}
+
+void writeWholeFile(const std::string& path, const std::string& bytes, unsigned mode) {
+  std::error_code ec;
+  fs::create_directories(fs::path(path).parent_path(), ec);
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+  }
+  chmod(path.c_str(), mode);
+}
