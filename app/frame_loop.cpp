@@ -5,6 +5,7 @@
 #include "config/launcher_config.h"
 #include "projects/editor_launch.h"
 #include "ui/project_dialogs.h"
+#include "ui/projects_screen.h"
 #include "uihost/ui_theme.h"
 #include "updater/editor_updater.h"
 
@@ -76,6 +77,7 @@ void drawMainWindow(AppState& app) {
     }
     // [sidebar]
     // [projects page]
+    if (app.page == Projects) drawProjectsScreen(app);
     // [installs page]
   } else {
     // [welcome screen]
