@@ -94,6 +94,7 @@ UpdateServer::UpdateServer(bool trusted) : server_(trusted) {
       std::lock_guard<std::mutex> lock(mutex_);
       lastVerifyBody_ = request.body;
     }
+    if (b.verifyDelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(b.verifyDelayMs));
     response.status = b.verifyStatus;
     if (b.verifyStatus >= 300 && b.verifyStatus < 400) response.set_header("Location", "/elsewhere");
     response.set_content(b.verifyBody, "application/json");

@@ -26,6 +26,7 @@ struct UpdateServerBehaviour {
   BodyFault packageFault = BodyFault::None;
   int verifyStatus = 200;
   std::string verifyBody = "{\"genuine\":true}";
+  int verifyDelayMs = 0;  // the verification reply waits this long
 };
 
 class UpdateServer {
