@@ -1,0 +1,151 @@
+#include "auth/token_worker.h"
+
+#include <httplib.h>
+#include <rapidjson/document.h>
+
+#include "auth/auth_session.h"
+#include "config/json_util.h"
+#include "config/settings.h"
+
+namespace {
+
+// Each request gets a new client: verification of the certificate and host name on, the system
+// trust store, connection time-out 15 s, the library's read and write time-outs.
+void configureClient(httplib::SSLClient& client) {
+  client.set_connection_timeout(15, 0);
+  client.enable_server_certificate_verification(true);
+}
+
+// Exactly one JSON object, optionally after a UTF-8 byte-order mark; false otherwise.
+bool parseJsonObject(const std::string& body, rapidjson::Document& document) {
+  size_t start = 0;
+  if (body.compare(0, 3, "\xEF\xBB\xBF") == 0) start = 3;
+  document.Parse(body.data() + start, body.size() - start);
+  return !document.HasParseError() && document.IsObject();
+}
+
+}  // namespace
+
+TokenGrantResult requestTokenGrant(const TokenWorkerJob& job) {
+  TokenGrantResult grant;
+  const AuthSession& session = *job.session;
+  const bool codeMode = job.mode == TokenGrantMode::AuthorizationCode;
+
+  // The library's form encoder writes the names in ascending order.
+  httplib::Params form;
+  form.emplace("client_id", session.clientId);
+  form.emplace("client_secret", session.clientSecret);
+  if (codeMode) {
+    form.emplace("code", job.code);
+    form.emplace("code_verifier", job.codeVerifier);
+    form.emplace("grant_type", "authorization_code");
+    form.emplace("redirect_uri", job.redirectUri);
+  } else {
+    form.emplace("grant_type", "refresh_token");
+    form.emplace("refresh_token", job.refreshToken);
+  }
+
+  httplib::SSLClient client(session.endpoints.tokenHost, session.endpoints.port);
+  configureClient(client);
+  const httplib::Result response = client.Post("/token", form);
+  if (!response) {
+    grant.errorMessage = "Could not reach Google's token endpoint. Check your connection.";
+    return grant;
+  }
+  if (response->status != 200) {
+    grant.errorMessage = codeMode ? "Google rejected the sign-in (token endpoint returned HTTP " +
+                                        std::to_string(response->status) + ")."
+                                  : "The stored session is no longer valid.";
+    return grant;
+  }
+  rapidjson::Document document;
+  if (!parseJsonObject(response->body, document)) {
+    grant.errorMessage = "Google returned an unexpected token response.";
+    return grant;
+  }
+  grant.accessToken = getJsonStringMember(document, "access_token");
+  // A refresh reply may carry a new refresh token; the stored one is kept.
+  if (codeMode) grant.refreshToken = getJsonStringMember(document, "refresh_token");
+  if (grant.accessToken.empty()) {
+    grant.errorMessage = "Google did not return an access token.";
+    return grant;
+  }
+  grant.ok = true;
+  return grant;
+}
+
+SignInResult fetchSignInResult(const TokenWorkerJob& job) {
+  SignInResult record;
+  record.finished = true;
+  const TokenGrantResult grant = requestTokenGrant(job);
+  if (!grant.ok) {
+    record.errorMessage = grant.errorMessage;
+    return record;
+  }
+  record.refreshToken = grant.refreshToken;
+
+  const AuthSession& session = *job.session;
+  httplib::SSLClient client(session.endpoints.userinfoHost, session.endpoints.port);
+  configureClient(client);
+  const httplib::Result response =
+      client.Get("/v1/userinfo", httplib::Headers{{"Authorization", "Bearer " + grant.accessToken}});
+  if (!response) {
+    record.errorMessage = "Could not reach Google's userinfo endpoint.";
+    return record;
+  }
+  if (response->status != 200) {
+    record.errorMessage =
+        "Google refused the userinfo request (HTTP " + std::to_string(response->status) + ").";
+    return record;
+  }
+  rapidjson::Document document;
+  if (!parseJsonObject(response->body, document)) {
+    record.errorMessage = "Google returned an unexpected userinfo response.";
+    return record;
+  }
+  record.userName = getJsonStringMember(document, "name");
+  record.userEmail = getJsonStringMember(document, "email");
+  if (record.userEmail.empty()) {
+    record.errorMessage = "Google did not return an account email.";
+    return record;
+  }
+  record.success = true;
+  return record;
+}
+
+void runTokenWorker(const TokenWorkerJob& job) {
+  SignInResult record = fetchSignInResult(job);
+  AuthSession& session = *job.session;
+  std::lock_guard<std::mutex> lock(session.mutex);
+  // A cancelled, signed-out or superseded attempt publishes nothing.
+  if (session.generation == job.generation) session.result = std::move(record);
+}
+
+void startTokenWorker(AuthSession& session, const std::string& code, const std::string& refreshToken,
+                      TokenGrantMode mode, const std::string& redirectUri) {
+  TokenWorkerJob job;
+  job.session = &session;
+  job.code = code;
+  job.refreshToken = refreshToken;
+  job.mode = mode;
+  job.generation = session.generation;  // only the UI thread writes it
+  job.redirectUri = redirectUri;
+  job.codeVerifier = session.codeVerifier;
+  session.tokenWorker = std::thread([job = std::move(job)] { runTokenWorker(job); });
+}
+
+void restoreSession(AuthSession& session) {
+  const std::string token = session.settings ? session.settings->refreshToken : std::string();
+  if (token.empty()) {
+    session.state = AuthState::SignedOut;
+    return;
+  }
+  session.errorMessage.clear();
+  session.state = AuthState::Restoring;
+  if (session.tokenWorker.joinable()) session.tokenWorker.join();
+  {
+    std::lock_guard<std::mutex> lock(session.mutex);
+    resetSignInResult(session.result);
+  }
+  startTokenWorker(session, std::string(), token, TokenGrantMode::RefreshToken, std::string());
+}
