@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Journey 2, a parked project: signed in, no editor installed anywhere, the update server first
+# failing; a click on a project shows the Installs page and starts the install, and the project
+# opens by itself once the editor is installed.
+source "$(dirname "$0")/lib/e2e_env.sh"
+e2e_needs restore sidebar projects installs install
+e2e_world
+
+e2e_config
+project=$(e2e_make_project Parked)
+e2e_settings stored-refresh-token "Ada Lovelace" ada@example.test "$project"
+e2e_control manifest_status 503
+e2e_start_launcher
+e2e_wait 20 e2e_requests_at_least updates.orvo.test /manifest 1 || fail "no update check at the first signed-in frame"
+sleep 1
+e2e_shot projects_one_row; shot=$SHOT
+e2e_expect_text "$shot" "280*s" "$(e2e_row_y 0)-20*s" "700*s" "$(e2e_row_y 0)-2*s" "Parked"
+
+# The server recovers; the click parks the project and retries the install (the updater had failed).
+e2e_control manifest_status 0
+e2e_control package_rate 250000
+e2e_publish 1.2.0 --blob 1000000 >/dev/null
+e2e_click_row 0
+e2e_shot installs_after_click; shot=$SHOT
+e2e_expect_rgb "$shot" "190*s" "62*s" "42 42 44" 3                   # Installs entry selected
+e2e_expect_text "$shot" "234*s" "16*s" "500*s" "46*s" "Installs"
+[ "$(e2e_editor_starts)" -eq 0 ] || fail "an editor started although none was installed"
+e2e_wait 20 e2e_requests_at_least updates.orvo.test /manifest 2 || fail "the click started no install"
+e2e_wait_status 30 installs_parked_downloading "Downloading editor 1.2.0" || fail "no download shown"
+
+e2e_wait 60 test "$(e2e_editor_starts)" -ge 1 || fail "the parked project was not opened after the install"
+grep -qxF "arg=$project" "$E2E_LOG/editor.log" || fail "editor arguments: $(cat "$E2E_LOG/editor.log")"
+grep -q "^start pid=[0-9]* version=1.2.0 cwd=$LAUNCHER_DIR/editor argc=1$" "$E2E_LOG/editor.log" ||
+  fail "editor: $(head -n 1 "$E2E_LOG/editor.log")"
+e2e_wait 10 test "$(e2e_setting 'Projects%5C1%5ClastOpened')" -gt 1700000000 || fail "the opened project was not stamped"
+e2e_shot installs_installed_parked
+e2e_expect_text "$SHOT" "${E2E_INSTALLS_STATUS[@]}" "Installed version 1.2.0"
+e2e_go_projects
+e2e_shot projects_after_parked_open
+e2e_expect_rgb "$SHOT" "700*s" "67*s" "26 26 26" 3                   # the install notice is gone
+e2e_close_launcher
+e2e_stop_editors
+e2e_pass

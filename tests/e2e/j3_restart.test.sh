@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Journey 3, a restart: the stored refresh token restores the session silently (the signed-in
+# layout from the first frame, the identity refreshed from userinfo); a refresh the server
+# rejects falls back to the welcome screen with "The stored session is no longer valid." and
+# keeps the token.
+source "$(dirname "$0")/lib/e2e_env.sh"
+e2e_needs welcome restore sidebar
+e2e_world
+
+e2e_config
+e2e_settings stored-refresh-token "Old Name" old@example.test
+
+# Signed in from the first frame: never the welcome screen's blue button.
+e2e_start_launcher
+for i in 1 2 3; do
+  e2e_shot "restoring_$i"
+  [ "$(e2e_bbox "$SHOT" "13 110 253" 2 0 0 "W*0.4" H)" = none ] || fail "the welcome screen showed during the restore"
+  e2e_expect_rgb "$SHOT" "194*s" "H-100*s" "26 26 28" 3              # the account card
+done
+e2e_wait 20 test "$(e2e_setting 'auth%2FuserName')" = "Ada Lovelace" || fail "the identity was not refreshed"
+[ "$(e2e_setting 'auth%2FuserEmail')" = "ada@example.test" ] || fail "e-mail not refreshed"
+[ "$(e2e_setting 'auth%2FrefreshToken')" = "stored-refresh-token" ] || fail "the stored token changed"
+grep -q 'grant_type=refresh_token' "$E2E_SRV/requests.jsonl" || fail "no refresh grant was sent"
+grep -q '"body": "client_id=[^"]*&client_secret=[^"]*&grant_type=refresh_token&refresh_token=stored-refresh-token"' \
+  "$E2E_SRV/requests.jsonl" || fail "the refresh form: $(grep refresh_token "$E2E_SRV/requests.jsonl" | head -n 1)"
+sleep 0.5
+e2e_shot restored
+e2e_expect_text "$SHOT" "54*s" "H-104*s" "190*s" "H-82*s" "Ada Lovelace"
+e2e_close_launcher
+
+# The server no longer accepts the token.
+e2e_control refresh_status 400
+e2e_start_launcher
+found=""
+for _ in $(seq 1 60); do
+  e2e_shot restore_rejected
+  read -r bx0 by0 bx1 by1 _ <<<"$(e2e_bbox "$SHOT" "13 110 253" 2 0 0 "W*0.4" H)"
+  if [ "$bx0" != none ]; then found=yes; break; fi
+  sleep 0.3
+done
+[ -n "$found" ] || fail "a rejected refresh did not lead to the welcome screen"
+sleep 0.5
+e2e_shot welcome_session_invalid
+e2e_expect_text "$SHOT" "$bx0" "$by1+6*s" "$bx1" "$by1+40*s" "The stored session is no longer valid."
+[ "$(e2e_setting 'auth%2FrefreshToken')" = "stored-refresh-token" ] || fail "the rejected token was not kept"
+e2e_close_launcher
+e2e_pass

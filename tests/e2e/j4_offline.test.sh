@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Journey 4, offline: the update server unreachable with an editor present gives "Installed
+# (offline mode)"; without one, the failure sentence and "Retry", which installs once the
+# server answers again.
+source "$(dirname "$0")/lib/e2e_env.sh"
+e2e_needs restore sidebar installs install
+e2e_world
+
+e2e_config
+e2e_settings stored-refresh-token "Ada Lovelace" ada@example.test
+e2e_preinstall_editor 0.9.0
+e2e_control offline true
+e2e_start_launcher
+e2e_go_installs
+e2e_wait_status 30 installs_offline "Installed (offline mode)" || fail "offline mode is not shown"
+e2e_expect_text "$SHOT" "${E2E_INSTALLS_BADGE[@]}" "Installed (offline)"
+e2e_expect_text "$SHOT" "${E2E_INSTALLS_NAME[@]}" "ORVO 0.9.0"
+e2e_rects "$SHOT" "144*s" "W-200*s" "160*s" W "210*s" | grep -q . || fail "no Check for updates button"
+e2e_close_launcher
+
+# No editor at all: the failure, and Retry.
+rm -rf "$LAUNCHER_DIR/editor"
+e2e_start_launcher
+e2e_go_installs
+e2e_wait_status 30 installs_offline_failed "Could not reach the update server, and no local editor was found." ||
+  fail "the offline failure is not shown"
+e2e_expect_text "$SHOT" "${E2E_INSTALLS_BADGE[@]}" "Failed"
+e2e_expect_text "$SHOT" "${E2E_INSTALLS_LOCATION[@]}" "No editor installation found."
+[ "$(e2e_bbox "$SHOT" "239 160 60" 24 "${E2E_INSTALLS_LOCATION[@]}")" != none ] || fail "the location line is not amber"
+e2e_rects "$SHOT" "94*s" "W-200*s" "160*s" W "210*s" | grep -q . || fail "no Retry button"
+e2e_control offline false
+e2e_publish 1.0.0 --encrypt >/dev/null
+e2e_click_retry
+e2e_wait 60 test -f "$LAUNCHER_DIR/editor/.zelvan_editor_version" || fail "Retry did not install the editor"
+e2e_wait_status 20 installs_after_retry "Installed version 1.0.0" || fail "Installed is not shown after Retry"
+e2e_close_launcher
+e2e_pass

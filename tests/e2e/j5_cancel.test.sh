@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Journey 5, cancel: "Cancel download" during a slow download ends with "Download cancelled.",
+# no ".part" file is left, and the editor installed before still runs projects.
+source "$(dirname "$0")/lib/e2e_env.sh"
+e2e_needs restore sidebar projects installs install
+e2e_world
+
+e2e_config
+project=$(e2e_make_project Keeper)
+e2e_settings stored-refresh-token "Ada Lovelace" ada@example.test "$project"
+e2e_preinstall_editor 1.0.0
+e2e_publish 2.0.0 --encrypt --blob 3000000 >/dev/null
+e2e_control package_rate 150000
+e2e_start_launcher
+e2e_go_installs
+e2e_wait_status 30 installs_slow_download "Downloading editor 2.0.0" || fail "no download shown"
+e2e_wait 20 sh -c "ls '$LAUNCHER_DIR'/downloads/*.part" >/dev/null || fail "no .part file while downloading"
+e2e_click_cancel_download
+e2e_wait_status 20 installs_cancelled "Download cancelled." || fail "the cancel is not shown"
+e2e_expect_text "$SHOT" "${E2E_INSTALLS_BADGE[@]}" "Failed"
+e2e_rects "$SHOT" "94*s" "W-200*s" "160*s" W "210*s" | grep -q . || fail "no Retry button after the cancel"
+e2e_wait 10 sh -c "! ls '$LAUNCHER_DIR'/downloads/*.part" 2>/dev/null || fail "a .part file was left: $(ls "$LAUNCHER_DIR/downloads")"
+[ -e "$LAUNCHER_DIR/downloads/zelvan_editor_2.0.0.zip" ] && fail "a cancelled package was kept"
+[ "$(cat "$LAUNCHER_DIR/editor/.zelvan_editor_version")" = 1.0.0 ] || fail "the installed version changed"
+[ "$("$LAUNCHER_DIR/editor/editor" --version)" = 1.0.0 ] || fail "the previous editor does not run"
+
+# The previous editor still opens projects.
+e2e_go_projects
+e2e_click_row 0
+e2e_wait 10 test "$(e2e_editor_starts)" -ge 1 || fail "the previous editor did not start"
+grep -q "^start pid=[0-9]* version=1.0.0 " "$E2E_LOG/editor.log" || fail "editor: $(head -n 1 "$E2E_LOG/editor.log")"
+grep -qxF "arg=$project" "$E2E_LOG/editor.log" || fail "editor arguments: $(cat "$E2E_LOG/editor.log")"
+e2e_close_launcher
+e2e_stop_editors
+e2e_pass

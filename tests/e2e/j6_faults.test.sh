@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Journey 6, faults: the launcher killed (SIGKILL) at random moments of a sign-in, an install and
+# a project launch, then started again: the settings file is always whole, the editor folder is
+# the old or the new one and runs, and a new start succeeds once no child holds the lock. Then a
+# full disk under the downloads folder: "The editor package download failed." and nothing
+# half-installed.
+source "$(dirname "$0")/lib/e2e_env.sh"
+e2e_needs welcome signin restore sidebar projects installs install
+e2e_world
+
+e2e_config
+project=$(e2e_make_project Survivor)
+versions=" "
+check_after_kill() {
+  local why
+  why=$(e2e_settings_whole "$SETTINGS_FILE") || fail "after a kill the settings file is broken ($why): $(cat "$SETTINGS_FILE")"
+  if [ -d "$LAUNCHER_DIR/editor" ]; then
+    local v
+    v=$("$LAUNCHER_DIR/editor/editor" --version) || fail "after a kill the editor folder holds no runnable editor"
+    case "$versions" in *" $v "*) ;; *) fail "after a kill the editor is version '$v', not one of$versions" ;; esac
+  fi
+  e2e_stop_editors
+  # Once no child of the killed launcher holds it, the lock is free for the next start.
+  e2e_wait 30 flock -n "$LOCK_FILE" true || fail "the lock stayed taken after the kill"
+}
+
+RANDOM=$$
+for round in 1 2 3 4 5 6; do
+  version="1.$round.0"
+  versions="$versions$version "
+  e2e_publish "$version" --encrypt --blob 600000 >/dev/null
+  e2e_control package_rate 400000
+  if [ $((round % 3)) -eq 1 ]; then
+    # A sign-in from scratch, killed around the moment its result is saved.
+    e2e_settings "" "" "" "$project"
+    e2e_start_launcher
+    e2e_shot "round${round}_welcome"
+    read -r bx0 by0 bx1 by1 _ <<<"$(e2e_bbox "$SHOT" "13 110 253" 2 0 0 "W*0.4" H)"
+    [ "$bx0" != none ] || fail "round $round: no Sign in button"
+    e2e_click "($bx0+$bx1)/2" "($by0+$by1)/2"
+  else
+    # A restored session: an install, and a click on the project that parks or opens it.
+    e2e_start_launcher
+    sleep "0.$((RANDOM % 10))"
+    e2e_click_row 0
+  fi
+  delay="$((RANDOM % 4)).$((RANDOM % 10))"
+  e2e_log "round $round: killing the launcher after $delay s"
+  sleep "$delay"
+  e2e_kill_launcher
+  check_after_kill
+done
+
+# After all that, a normal start still signs in, installs and opens the project.
+e2e_settings stored-refresh-token "Ada Lovelace" ada@example.test "$project"
+e2e_publish 2.0.0 --encrypt >/dev/null
+e2e_control package_rate 0
+e2e_start_launcher
+e2e_wait 60 grep -qx 2.0.0 "$LAUNCHER_DIR/editor/.zelvan_editor_version" || fail "the final install did not finish"
+e2e_click_row 0
+e2e_wait 20 test "$(e2e_editor_starts)" -ge 1 || fail "the project did not open after the faults"
+grep -q "^start pid=[0-9]* version=2.0.0 " "$E2E_LOG/editor.log" || fail "editor: $(cat "$E2E_LOG/editor.log")"
+e2e_close_launcher
+e2e_stop_editors
+
+# A full disk under the downloads folder.
+rm -rf "$LAUNCHER_DIR/editor" "$LAUNCHER_DIR/downloads"
+small="$TEST_TMP/small-disk"
+mkdir -p "$small"
+mount -t tmpfs -o "size=256k,uid=$TEST_UID,mode=0755" tmpfs "$small" || e2e_skip "could not mount a small tmpfs"
+e2e_config https://updates.orvo.test/manifest "$small/downloads"
+e2e_publish 3.0.0 --blob 1000000 >/dev/null
+e2e_start_launcher
+e2e_go_installs
+e2e_wait_status 60 installs_disk_full "The editor package download failed." || fail "the full disk is not reported"
+e2e_expect_text "$SHOT" "${E2E_INSTALLS_BADGE[@]}" "Failed"
+[ -z "$(find "$small" -name '*.part')" ] || fail "a .part file was left on the full disk"
+[ ! -e "$LAUNCHER_DIR/editor" ] || fail "an editor folder appeared after the failed download"
+[ -z "$(ls -A "$LAUNCHER_DIR/editor-staging" 2>/dev/null)" ] || fail "files were left in the staging folder"
+e2e_close_launcher
+e2e_pass

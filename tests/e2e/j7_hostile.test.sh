@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Journey 7, hostile inputs end to end: a zip-slip package (a ".." entry, an absolute entry), a
+# tampered container, a manifest that names an http:// package and a digest the auth server
+# does not call genuine. Each ends Failed with its sentence and writes nothing outside the
+# staging folder; a project parked for the install reports the failure in "Cannot open project".
+source "$(dirname "$0")/lib/e2e_env.sh"
+e2e_needs restore sidebar projects installs install popups
+e2e_world
+
+e2e_config
+project=$(e2e_make_project Target)
+e2e_settings stored-refresh-token "Ada Lovelace" ada@example.test "$project"
+
+nothing_escaped() {
+  local found
+  found=$(find "$TEST_TMP" /tmp "$TEST_HOME" -name 'escaped_e2e*' 2>/dev/null | head -n 3)
+  [ -z "$found" ] || fail "$1: files were written outside the staging folder: $found"
+  [ ! -e "$LAUNCHER_DIR/editor" ] || fail "$1: an editor folder was installed"
+  [ -z "$(find "$LAUNCHER_DIR/editor-staging" -type f 2>/dev/null)" ] || fail "$1: files were left in staging"
+  [ "$(e2e_editor_starts)" -eq 0 ] || fail "$1: an editor was started"
+}
+
+# Zip slip through "..": the first run, started by the first signed-in frame.
+e2e_publish 1.0.1 --evil "../escaped_e2e_dotdot.txt" >/dev/null
+e2e_start_launcher
+e2e_go_installs
+e2e_wait_status 30 installs_zip_slip "Extracting the editor package failed." || fail "zip slip not refused"
+e2e_expect_text "$SHOT" "${E2E_INSTALLS_BADGE[@]}" "Failed"
+nothing_escaped "zip slip"
+[ ! -e "$LAUNCHER_DIR/editor-staging" ] || fail "the staging folder stayed after a refused entry"
+
+# An absolute entry name, while a project waits for the install: the popup tells why.
+e2e_publish 1.0.2 --evil "/tmp/escaped_e2e_absolute.txt" >/dev/null
+e2e_go_projects
+e2e_click_row 0
+e2e_wait 30 e2e_requests_at_least updates.orvo.test /manifest 2 || fail "the parked project started no install"
+found=""
+for _ in $(seq 1 60); do
+  e2e_shot cannot_open_popup
+  if e2e_shows_text "$SHOT" "W/2-300*s" "H/2-120*s" "W/2+300*s" "H/2+120*s" "Extracting the editor package failed." >/dev/null; then
+    found=yes
+    break
+  fi
+  sleep 0.5
+done
+[ -n "$found" ] || fail "the parked project's failure was not reported in a popup"
+e2e_expect_text "$SHOT" "W/2-300*s" "H/2-120*s" "W/2+300*s" "H/2+120*s" "Cannot open project"
+nothing_escaped "absolute entry"
+read -r ox oy ow oh _ <<<"$(e2e_rects "$SHOT" "120*s" "W/2-300*s" "H/2-150*s" "W/2+300*s" "H/2+150*s" | sort -n -k2 | tail -n 1)"
+[ -n "$ox" ] || fail "no OK button in the popup"
+e2e_click "$ox+$ow/2" "$oy+$oh/2"
+e2e_shot popup_closed
+[ "$(e2e_rects "$SHOT" "120*s" "W/2-300*s" "H/2-150*s" "W/2+300*s" "H/2+150*s")" = "" ] || fail "OK did not close the popup"
+
+# A tampered container.
+e2e_publish 1.0.3 --encrypt --tamper >/dev/null
+e2e_go_installs
+e2e_click_retry
+e2e_wait_status 30 installs_tampered \
+  "Decrypting editor package failed: Authentication tag verification failed: artifact has been tampered with or key is invalid." ||
+  fail "the tampered container was not refused"
+nothing_escaped "tampered container"
+[ -e "$LAUNCHER_DIR/downloads/zelvan_editor_1.0.3.zip" ] || fail "the downloaded package was not kept"
+
+# A package address over plain http.
+E2E_PKG_URL="http://packages.orvo.test/packages/orvo-editor-1.0.4.pkg" e2e_publish 1.0.4 >/dev/null
+before=$(e2e_requests packages.orvo.test /packages/orvo-editor-1.0.4.pkg)
+e2e_click_retry
+e2e_wait_status 30 installs_http_url "The package URL in the update manifest must be a valid https:// URL." ||
+  fail "the http:// package address was not refused"
+[ "$(e2e_requests packages.orvo.test /packages/orvo-editor-1.0.4.pkg)" = "$before" ] || fail "the http:// package was fetched"
+nothing_escaped "http package address"
+
+# A digest the auth server does not call genuine.
+E2E_NOT_GENUINE=1 e2e_publish 1.0.5 --encrypt >/dev/null
+e2e_click_retry
+e2e_wait_status 30 installs_not_genuine \
+  "Artifact authenticity verification failed: Artifact SHA-256 verification failed: binary is not genuine." ||
+  fail "a non-genuine package was not refused"
+e2e_wait 5 e2e_requests_at_least updates.orvo.test /v1/artifacts/verify 1 || fail "no verification request"
+nothing_escaped "non-genuine digest"
+[ ! -e "$LAUNCHER_DIR/downloads/zelvan_editor_1.0.5.zip.decrypted.zip" ] || fail "the decrypted temporary was left"
+e2e_close_launcher
+e2e_pass

@@ -1,0 +1,486 @@
+# Machinery of the end-to-end journeys: the unchanged launcher binary in a world of its own.
+#
+# Source it first thing from a journey script. The script then runs again inside new network,
+# mount and process namespaces: only the loopback interface, a private /tmp (so its own lock
+# file and X socket), a private /etc/hosts that sends the Google and ORVO host names to
+# 127.0.0.1, where one local HTTPS server (fake_servers.py, a throwaway CA) plays them all,
+# and a process table in which "editor" can only be our own test editor. Test stand-ins for
+# xdg-open (the browser) and zenity come first on the launcher's PATH.
+#
+# Exit status 77 means skipped (namespaces unavailable, or a product piece not built yet).
+
+E2E_LIB=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+E2E_NAME=$(basename "$0" .test.sh)
+
+e2e_skip() {
+  echo "SKIP: $*"
+  exit 77
+}
+
+if [ -z "${ORVO_E2E_INSIDE:-}" ]; then
+  [ "$(id -u)" -eq 0 ] || e2e_skip "the journeys need root for network, mount and process namespaces"
+  command -v unshare >/dev/null || e2e_skip "unshare is not installed"
+  unshare --net --mount --pid --fork --mount-proc true 2>/dev/null ||
+    e2e_skip "network, mount and process namespaces are not available here"
+  export ORVO_E2E_INSIDE=1
+  exec unshare --net --mount --pid --fork --mount-proc --propagation private bash "$0" "$@"
+fi
+
+ip link set lo up || e2e_skip "could not bring up the loopback interface in the namespace"
+mount -t tmpfs -o mode=1777 tmpfs /tmp || e2e_skip "could not mount a private /tmp"
+
+# shellcheck source=../../support/launcher_env.sh
+source "$E2E_LIB/../../support/launcher_env.sh"
+trap cleanup_all EXIT
+
+E2E_PY=python3
+[ -x /usr/bin/python3 ] && E2E_PY=/usr/bin/python3
+E2E_SRC=$(cd "$E2E_LIB/../../.." && pwd)
+E2E_SHOTS="${ORVO_BINARY_DIR:-$TEST_TMP}/e2e-screenshots/$E2E_NAME"
+rm -rf "$E2E_SHOTS"
+mkdir -p "$E2E_SHOTS"
+E2E_SCALE=1
+E2E_STEP=0
+
+e2e_log() { echo "[$E2E_NAME $(date +%T)] $*"; }
+
+# Skips the journey (status 77) unless the source tree holds the product pieces it needs:
+# e2e_needs PIECE... with the pieces named below.
+e2e_needs() {
+  local piece what files pattern
+  for piece in "$@"; do
+    case $piece in
+      welcome) what="the welcome screen" files=app/frame_loop.cpp pattern='drawWelcomeScreen\(' ;;
+      signin) what="the sign-in token worker" files='auth/*.cpp' pattern='runTokenWorker' ;;
+      restore) what="the silent restore" files='auth/*.cpp' pattern='void restoreSession' ;;
+      sidebar) what="the sidebar" files=app/frame_loop.cpp pattern='drawSidebar\(' ;;
+      projects) what="the Projects screen" files=app/frame_loop.cpp pattern='drawProjectsScreen\(' ;;
+      installs) what="the Installs screen" files=app/frame_loop.cpp pattern='drawInstallsScreen\(' ;;
+      install) what="the package install" files='updater/*.cpp' pattern='extractPackageArchive' ;;
+      popups) what="the project popups" files='app/*.cpp ui/*.cpp' pattern='Cannot open project' ;;
+      *) fail "unknown product piece $piece" ;;
+    esac
+    # shellcheck disable=SC2086
+    (cd "$E2E_SRC" && grep -qsE "$pattern" $files) ||
+      e2e_skip "needs $what, which is not in the tree yet ($pattern in $files)"
+  done
+}
+
+# ---------------------------------------------------------------- the world around the launcher
+
+e2e_world() {
+  pick_test_user
+  E2E_LOG="$TEST_TMP/log"
+  E2E_BIN="$TEST_TMP/bin"
+  E2E_SRV="$TEST_TMP/srv"
+  E2E_PKI="$TEST_TMP/pki"
+  LAUNCHER_DIR="$TEST_TMP/launcher"
+  SETTINGS_FILE="$TEST_HOME/.config/ZELVAN/Launcher.conf"
+  mkdir -p "$E2E_LOG" "$E2E_BIN" "$E2E_SRV/packages"
+  chmod 777 "$E2E_LOG"
+  cp "$E2E_LIB/bin/xdg-open" "$E2E_LIB/bin/zenity" "$E2E_BIN/"
+  chmod 755 "$E2E_BIN" "$E2E_BIN"/*
+
+  bash "$E2E_SUPPORT_DIR/make_test_pki.sh" "$E2E_PKI"
+  chmod 755 "$E2E_PKI"
+  chmod 644 "$E2E_PKI/ca.pem"
+  E2E_CA="$E2E_PKI/ca.pem"
+
+  printf '127.0.0.1 localhost\n127.0.0.1 accounts.google.com oauth2.googleapis.com openidconnect.googleapis.com\n127.0.0.1 updates.orvo.test packages.orvo.test\n' >"$TEST_TMP/hosts"
+  mount --bind "$TEST_TMP/hosts" /etc/hosts
+  # Any name not in hosts fails at once on loopback instead of asking a real resolver.
+  printf 'nameserver 127.0.0.1\n' >"$TEST_TMP/resolv.conf"
+  mount --bind "$TEST_TMP/resolv.conf" /etc/resolv.conf
+
+  E2E_CLIENT_ID="e2e-client.apps.example"
+  E2E_CLIENT_SECRET="e2e-secret"
+  cat >"$E2E_SRV/control.json" <<EOF
+{"client_id": "$E2E_CLIENT_ID", "client_secret": "$E2E_CLIENT_SECRET",
+ "user_name": "Ada Lovelace", "user_email": "ada@example.test",
+ "known_refresh_tokens": ["stored-refresh-token"],
+ "manifest": null, "genuine": [], "package_dir": "$E2E_SRV/packages", "package_rate": 0}
+EOF
+  "$E2E_PY" "$E2E_LIB/fake_servers.py" "$E2E_SRV" "$E2E_PKI/server.pem" "$E2E_PKI/server.key" 443 \
+    >"$E2E_SRV/server.log" 2>&1 &
+  CLEANUP_PIDS+=("$!")
+  disown "$!"
+  e2e_wait 20 test -e "$E2E_SRV/ready" || fail "the local HTTPS server did not start: $(cat "$E2E_SRV/server.log")"
+
+  start_xvfb
+  make_launcher_dir "$LAUNCHER_DIR"
+  chown -R "$TEST_UID" "$LAUNCHER_DIR"
+}
+E2E_SUPPORT_DIR="$E2E_LIB/../../support"
+
+# launcher_config.json next to the executable: e2e_config [MANIFEST_URL [DOWNLOADS_DIR]]
+e2e_config() {
+  local manifest=${1-https://updates.orvo.test/manifest} downloads=${2-downloads}
+  cat >"$LAUNCHER_DIR/launcher_config.json" <<EOF
+{
+  "google_client_id": "$E2E_CLIENT_ID",
+  "google_client_secret": "$E2E_CLIENT_SECRET",
+  "editor_update_manifest_url": "$manifest",
+  "downloads_directory": "$downloads"
+}
+EOF
+  chown "$TEST_UID" "$LAUNCHER_DIR/launcher_config.json"
+}
+
+# Changes members of the server's control file: e2e_control KEY JSON [KEY JSON ...]
+e2e_control() {
+  "$E2E_PY" - "$E2E_SRV/control.json" "$@" <<'EOF'
+import json, os, sys
+path, args = sys.argv[1], sys.argv[2:]
+with open(path) as f:
+    c = json.load(f)
+for k, v in zip(args[0::2], args[1::2]):
+    c[k] = json.loads(v)
+with open(path + ".tmp", "w") as f:
+    json.dump(c, f)
+os.replace(path + ".tmp", path)
+EOF
+}
+
+# Builds a package and serves it with a manifest that names it:
+# e2e_publish VERSION [make_package options...]; sets E2E_PKG_DIGEST (the digest the server
+# calls genuine unless E2E_NOT_GENUINE=1) and E2E_PKG_FILE.
+e2e_publish() {
+  local version=$1
+  shift
+  local name="orvo-editor-$version.pkg"
+  E2E_PKG_FILE="$E2E_SRV/packages/$name"
+  local info
+  info=$("$E2E_PY" "$E2E_LIB/make_package.py" "$E2E_PKG_FILE" "$version" "$@")
+  local url=${E2E_PKG_URL:-https://packages.orvo.test/packages/$name}
+  "$E2E_PY" - "$E2E_SRV/control.json" "$version" "$url" "$info" "${E2E_NOT_GENUINE:-0}" <<'EOF'
+import json, os, sys
+path, version, url, info, not_genuine = sys.argv[1:]
+info = json.loads(info)
+with open(path) as f:
+    c = json.load(f)
+m = {"version": version, "url": url, "sha256": info["sha256"]}
+if info["key"]:
+    m["plaintext_sha256"] = info["plaintext_sha256"]
+    m["encryption"] = {"key": info["key"]}
+c["manifest"] = m
+digest = info["plaintext_sha256"] or info["sha256"]
+if not_genuine != "1":
+    c.setdefault("genuine", []).append(digest)
+with open(path + ".tmp", "w") as f:
+    json.dump(c, f)
+os.replace(path + ".tmp", path)
+print(digest)
+EOF
+}
+
+# Puts an editor of this version in place as an earlier install would have left it.
+e2e_preinstall_editor() {
+  local version=$1 tmpzip="$TEST_TMP/preinstall.zip"
+  "$E2E_PY" "$E2E_LIB/make_package.py" "$tmpzip" "$version" >/dev/null
+  rm -rf "$LAUNCHER_DIR/editor"
+  mkdir -p "$LAUNCHER_DIR/editor"
+  unzip -q "$tmpzip" -d "$LAUNCHER_DIR/editor"
+  chmod 755 "$LAUNCHER_DIR/editor/editor"
+  printf '%s\n' "$version" >"$LAUNCHER_DIR/editor/.zelvan_editor_version"
+  chown -R "$TEST_UID" "$LAUNCHER_DIR/editor"
+  rm -f "$tmpzip"
+}
+
+# A settings file as a previous run would have written it: e2e_settings TOKEN NAME EMAIL [PROJECT_PATH...]
+e2e_settings() {
+  local token=$1 name=$2 email=$3
+  shift 3
+  mkdir -p "$(dirname "$SETTINGS_FILE")"
+  {
+    echo "[General]"
+    echo "auth%2FrefreshToken=$token"
+    [ -n "$name" ] && echo "auth%2FuserName=$name"
+    [ -n "$email" ] && echo "auth%2FuserEmail=$email"
+    echo "install%2Fpath="
+    echo "projects%2FdefaultLocation=$TEST_HOME/Projects"
+    echo "projects%2FlastAddedLocation=$TEST_HOME/Projects"
+    echo "Projects%5Csize=$#"
+    local n=1 when=1700000000
+    for p in "$@"; do
+      echo "Projects%5C$n%5Cname=$(basename "$p" .zelvanproj)"
+      echo "Projects%5C$n%5Cpath=$p"
+      echo "Projects%5C$n%5ClastOpened=$((when - n))"
+      echo "Projects%5C$n%5Cfavorite=false"
+      n=$((n + 1))
+    done
+  } >"$SETTINGS_FILE"
+  chown -R "$TEST_UID" "$TEST_HOME/.config"
+}
+
+# A project on disk as the launcher makes them: e2e_make_project NAME -> prints the file path.
+e2e_make_project() {
+  local dir="$TEST_HOME/Projects/$1"
+  mkdir -p "$dir"
+  printf 'ZelvanProject:\n  Name: %s\n  FormatVersion: 1\n' "$1" >"$dir/$1.zelvanproj"
+  chown -R "$TEST_UID" "$TEST_HOME/Projects"
+  echo "$dir/$1.zelvanproj"
+}
+
+# Value of one (escaped) key of the settings file, e.g. e2e_setting 'auth%2FrefreshToken'
+e2e_setting() {
+  sed -n "s/^$1=//p" "$SETTINGS_FILE" 2>/dev/null | head -n 1
+}
+
+# ---------------------------------------------------------------- the launcher process
+
+e2e_start_launcher() {
+  as_test_user env -u ZELVAN_DIR PATH="$E2E_BIN:/usr/local/bin:/usr/bin:/bin" SSL_CERT_FILE="$E2E_CA" \
+    E2E_LOG_DIR="$E2E_LOG" DISPLAY="$DISPLAY" "$LAUNCHER_DIR/orvo-launcher" >>"$E2E_LOG/launcher.out" 2>&1 &
+  LAUNCHER_PID=$!
+  CLEANUP_PIDS+=("$LAUNCHER_PID")
+  WINDOW=$(wait_for_window "ORVO Launcher" 60) || fail "the launcher window did not appear: $(tail -n 5 "$E2E_LOG/launcher.out")"
+  local geometry
+  geometry=$(xdotool getwindowgeometry "$WINDOW" | sed -n 's/.*Geometry: //p')
+  WIN_W=${geometry%x*}
+  WIN_H=${geometry#*x}
+  # The host's scale is the window's content scale: Xft.dpi / 96 when the X server has it.
+  local dpi
+  dpi=$(xprop -root RESOURCE_MANAGER 2>/dev/null | sed -n 's/.*Xft\.dpi:[^0-9]*\([0-9.]*\).*/\1/p' | head -n 1)
+  E2E_SCALE=1
+  [ -n "$dpi" ] && E2E_SCALE=$(awk -v d="$dpi" 'BEGIN { printf "%g", d / 96 }')
+  sleep 1.5  # the first frames and the reveal
+}
+
+# Waits up to SECONDS for the launcher to end and sets E2E_EXIT to its status (in this shell,
+# so that the status is really ours to collect).
+e2e_wait_exit() {
+  local timeout=$1 end=$((SECONDS + $1))
+  while kill -0 "$LAUNCHER_PID" 2>/dev/null; do
+    [ "$(awk '{print $3}' "/proc/$LAUNCHER_PID/stat" 2>/dev/null)" = Z ] && break
+    [ "$SECONDS" -lt "$end" ] || return 1
+    sleep 0.1
+  done
+  E2E_EXIT=0
+  wait "$LAUNCHER_PID" || E2E_EXIT=$?
+}
+
+# Closes the window like a window manager does and expects status 0.
+e2e_close_launcher() {
+  close_window "$WINDOW"
+  e2e_wait_exit 60 || fail "the launcher did not end after its window was closed"
+  [ "$E2E_EXIT" -eq 0 ] || fail "the launcher exited with $E2E_EXIT: $(tail -n 5 "$E2E_LOG/launcher.out")"
+}
+
+e2e_kill_launcher() {
+  kill -9 "$LAUNCHER_PID" 2>/dev/null || true
+  e2e_wait_exit 30 || fail "the launcher survived SIGKILL"
+}
+
+# Ends every test editor (each runs in its own session: its pid is its process group).
+e2e_stop_editors() {
+  local pid
+  for pid in $(sed -n 's/^start pid=\([0-9]*\).*/\1/p' "$E2E_LOG/editor.log" 2>/dev/null); do
+    kill -9 -- "-$pid" 2>/dev/null || true
+  done
+  e2e_wait 20 e2e_no_editor || fail "a test editor did not end"
+}
+
+e2e_no_editor() {
+  ! grep -qx editor /proc/[0-9]*/comm 2>/dev/null
+}
+
+e2e_editor_starts() {
+  grep -c '^start ' "$E2E_LOG/editor.log" 2>/dev/null || true
+}
+
+# ---------------------------------------------------------------- waiting, looking, clicking
+
+# e2e_wait SECONDS COMMAND...: polls until the command succeeds.
+e2e_wait() {
+  local timeout=$1
+  shift
+  local end=$((SECONDS + timeout))
+  while [ "$SECONDS" -lt "$end" ]; do
+    if "$@" 2>/dev/null; then return 0; fi
+    sleep 0.25
+  done
+  "$@" 2>/dev/null
+}
+
+# Evaluates a layout expression in window pixels: W and H are the window size, s the scale.
+e2e_px() {
+  awk -v W="$WIN_W" -v H="$WIN_H" -v s="$E2E_SCALE" "BEGIN { printf \"%d\", ($1) + 0.5 }"
+}
+
+# Clicks at a layout position (expressions as for e2e_px), the way a person does: move, rest,
+# press, release. BUTTON 1 is the left button, 3 the right one.
+e2e_click() {
+  local x y button=${3:-1}
+  x=$(e2e_px "$1")
+  y=$(e2e_px "$2")
+  xdotool mousemove --window "$WINDOW" "$x" "$y"
+  sleep 0.3
+  xdotool mousedown "$button"
+  sleep 0.15
+  xdotool mouseup "$button"
+  sleep 0.4
+}
+
+e2e_move_away() {
+  xdotool mousemove --window "$WINDOW" "$((WIN_W - 2))" "$((WIN_H - 2))"
+  sleep 0.3
+}
+
+e2e_type() {
+  xdotool type --delay 40 "$1"
+  sleep 0.3
+}
+
+# Takes a screenshot NAME (numbered in the order taken); its path goes to SHOT.
+e2e_shot() {
+  E2E_STEP=$((E2E_STEP + 1))
+  SHOT="$E2E_SHOTS/$(printf '%02d' "$E2E_STEP")_$1.png"
+  sleep 0.3
+  screenshot_window "$WINDOW" "$SHOT"
+  E2E_LAST_SHOT=$SHOT
+}
+
+e2e_rgb() { "$E2E_PY" "$E2E_LIB/e2e_image.py" rgb "$@"; }
+
+# e2e_expect_rgb FILE X Y "R G B" [TOL] (X, Y layout expressions)
+e2e_expect_rgb() {
+  local file=$1 x y want=$4 tol=${5:-3} got
+  x=$(e2e_px "$2")
+  y=$(e2e_px "$3")
+  got=$(e2e_rgb "$file" "$x" "$y")
+  "$E2E_PY" - "$got" "$want" "$tol" <<'EOF' || fail "pixel ($x, $y) of $(basename "$file") is $got, expected $want"
+import sys
+got, want, tol = [int(v) for v in sys.argv[1].split()], [int(v) for v in sys.argv[2].split()], int(sys.argv[3])
+sys.exit(0 if all(abs(a - b) <= tol for a, b in zip(got, want)) else 1)
+EOF
+}
+
+# Bounding box of a colour: e2e_bbox FILE "R G B" TOL X0 Y0 X1 Y1 -> "x0 y0 x1 y1 count" or "none"
+e2e_bbox() {
+  local file=$1 colour=$2 tol=$3
+  # shellcheck disable=SC2086
+  "$E2E_PY" "$E2E_LIB/e2e_image.py" bbox "$file" $colour "$tol" "$(e2e_px "$4")" "$(e2e_px "$5")" \
+    "$(e2e_px "$6")" "$(e2e_px "$7")"
+}
+
+# Flat rectangles of a width: e2e_rects FILE WIDTH X0 Y0 X1 Y1 -> lines "x y w h R G B"
+e2e_rects() {
+  "$E2E_PY" "$E2E_LIB/e2e_image.py" rects "$1" "$(e2e_px "$2")" 1 "$(e2e_px "$3")" "$(e2e_px "$4")" \
+    "$(e2e_px "$5")" "$(e2e_px "$6")"
+}
+
+# Text read from a region of a screenshot (empty when no OCR engine is installed).
+e2e_ocr() {
+  "$E2E_PY" "$E2E_LIB/e2e_image.py" ocr "$1" "$(e2e_px "$2")" "$(e2e_px "$3")" "$(e2e_px "$4")" "$(e2e_px "$5")"
+}
+
+# True when the region shows the text (letters and digits compared, case folded, a close match
+# accepted since small anti-aliased text reads imperfectly). Without tesseract it says so and
+# passes: the journeys check the same outcomes on disk and in processes as well.
+e2e_shows_text() {
+  local file=$1 text=$6 seen
+  if ! command -v tesseract >/dev/null; then
+    echo "note: no tesseract, not reading '$text' from the screen"
+    return 0
+  fi
+  seen=$(e2e_ocr "$file" "$2" "$3" "$4" "$5")
+  "$E2E_PY" - "$seen" "$text" <<'EOF'
+import difflib, re, sys
+norm = lambda s: re.sub(r"[^a-z0-9]", "", s.lower())
+seen, want = norm(sys.argv[1]), norm(sys.argv[2])
+if not want:
+    sys.exit(0)
+best = 0.0
+for i in range(0, max(1, len(seen) - len(want) + 1)):
+    best = max(best, difflib.SequenceMatcher(None, seen[i:i + len(want)], want).ratio())
+sys.exit(0 if best >= 0.8 else 1)
+EOF
+}
+
+e2e_expect_text() {
+  local file=$1
+  e2e_shows_text "$@" ||
+    fail "$(basename "$file") does not show '$6' in ($2, $3)-($4, $5); it reads '$(e2e_ocr "$1" "$2" "$3" "$4" "$5")'"
+}
+
+# Waits until a region shows the text, polling with screenshots; keeps the last one as NAME.
+# e2e_wait_text SECONDS NAME X0 Y0 X1 Y1 TEXT
+e2e_wait_text() {
+  local timeout=$1 name=$2 end=$((SECONDS + $1)) status=0
+  shift 2
+  E2E_STEP=$((E2E_STEP + 1))
+  E2E_LAST_SHOT="$E2E_SHOTS/$(printf '%02d' "$E2E_STEP")_$name.png"
+  while :; do
+    screenshot_window "$WINDOW" "$E2E_LAST_SHOT"
+    if e2e_shows_text "$E2E_LAST_SHOT" "$@" >/dev/null; then break; fi
+    if [ "$SECONDS" -ge "$end" ]; then status=1; break; fi
+    sleep 0.5
+  done
+  SHOT=$E2E_LAST_SHOT
+  return $status
+}
+
+# Requests the local server saw: e2e_requests HOST PATH -> count
+e2e_requests() {
+  "$E2E_PY" - "$E2E_SRV/requests.jsonl" "$1" "$2" <<'EOF'
+import json, sys
+n = 0
+try:
+    for line in open(sys.argv[1]):
+        e = json.loads(line)
+        if e["host"] == sys.argv[2] and e["path"] == sys.argv[3]:
+            n += 1
+except OSError:
+    pass
+print(n)
+EOF
+}
+
+e2e_requests_at_least() { [ "$(e2e_requests "$1" "$2")" -ge "$3" ]; }
+
+e2e_pass() {
+  echo "screenshots: $E2E_SHOTS"
+  echo "PASS"
+  exit 0
+}
+
+# ---------------------------------------------------------------- places on the screens
+# Layout expressions (window pixels; W, H the window size, s the host's scale).
+
+# Sidebar: entries 12..198 wide and 36 high from y 16, one every 42; the account card at the foot.
+e2e_go_projects() { e2e_click "105*s" "34*s"; }
+e2e_go_installs() { e2e_click "105*s" "76*s"; }
+
+# Installs card K: left 234, top 64, right W-24, bottom 212; action row at yB = 168.
+E2E_INSTALLS_STATUS=("288*s" "124*s" "W-30*s" "148*s")     # status line (K.top + 66)
+E2E_INSTALLS_LOCATION=("288*s" "102*s" "W-30*s" "126*s")   # location line (K.top + 44)
+E2E_INSTALLS_NAME=("288*s" "76*s" "700*s" "102*s")         # "ORVO <version>" (K.top + 16)
+E2E_INSTALLS_BADGE=("W-280*s" "74*s" "W-38*s" "104*s")     # badge, right-aligned 20 inside
+E2E_INSTALLS_BYTES=("288*s" "182*s" "W-170*s" "204*s")     # byte text under the bar
+e2e_click_retry() { e2e_click "W-24*s-110*s+47*s" "168*s+15*s"; }
+e2e_click_cancel_download() { e2e_click "W-24*s-152*s+68*s" "168*s+15*s"; }
+e2e_click_check_updates() { e2e_click "W-24*s-160*s+72*s" "168*s+15*s"; }
+
+# Projects page: rows from lt = 98 (no notice) or 138 (notice), 52 high, one every 60.
+e2e_row_y() { echo "(${2:-98}+${1}*60+26)*s"; }   # centre line of row N (0-based)
+e2e_click_row() { e2e_click "400*s" "$(e2e_row_y "$1" "${2:-98}")" "${3:-1}"; }
+
+# The Installs page says what the updater does: waits for a status line.
+e2e_wait_status() {
+  e2e_wait_text "$1" "$2" "${E2E_INSTALLS_STATUS[@]}" "$3"
+}
+
+# The settings file as written whole: a [General] header first, every line key=value, the last
+# line ended, and as many records as Projects%5Csize says.
+e2e_settings_whole() {
+  local f=$1
+  [ -s "$f" ] || return 0
+  [ "$(head -n 1 "$f")" = "[General]" ] || { echo "no [General] header"; return 1; }
+  [ "$(tail -c 1 "$f" | od -An -c | tr -d ' ')" = '\n' ] || { echo "last line not ended"; return 1; }
+  if tail -n +2 "$f" | grep -qv '^[^=]*='; then echo "a line without ="; return 1; fi
+  local size names
+  size=$(sed -n 's/^Projects%5Csize=//p' "$f")
+  [ -n "$size" ] || { echo "no Projects%5Csize"; return 1; }
+  names=$(grep -c '^Projects%5C[0-9]*%5Cname=' "$f" || true)
+  [ "$names" -eq "$size" ] || { echo "$names records for a size of $size"; return 1; }
+}

@@ -1,0 +1,283 @@
+#!/usr/bin/env python3
+"""The outside world of the launcher on one HTTPS port: Google's sign-in endpoints and the
+ORVO update server, told apart by the Host header (and the TLS server name).
+
+Usage: fake_servers.py STATE_DIR CERT KEY [PORT]
+
+STATE_DIR/control.json is read again on every request, so a test switches behaviour by
+rewriting it. Every request is appended to STATE_DIR/requests.jsonl. Members of control.json:
+  client_id, client_secret        the OAuth client the launcher must present
+  user_name, user_email           what userinfo answers
+  token_status                    status forced on the code exchange (0: normal)
+  refresh_status                  status forced on the refresh grant (0: normal)
+  known_refresh_tokens            refresh tokens the token endpoint accepts
+  manifest                        the manifest object answered at /manifest (null: 404)
+  manifest_status                 status forced on the manifest (0: normal)
+  genuine                         digests the verify endpoint calls genuine
+  package_dir                     folder the packages are served from (/packages/NAME)
+  package_rate                    bytes per second for package bodies (0: unthrottled)
+  package_status                  status forced on packages (0: normal)
+  offline                         true: TLS handshakes for updates/packages hosts are refused
+"""
+import base64
+import hashlib
+import http.server
+import json
+import os
+import secrets
+import socketserver
+import ssl
+import sys
+import threading
+import time
+import urllib.parse
+
+STATE = sys.argv[1]
+CERT, KEY = sys.argv[2], sys.argv[3]
+PORT = int(sys.argv[4]) if len(sys.argv) > 4 else 443
+LOCK = threading.Lock()
+CODES = {}  # code -> (challenge, redirect_uri, client_id)
+ACCESS = {}  # access token -> True
+UPDATE_HOSTS = ("updates.orvo.test", "packages.orvo.test")
+
+
+def control():
+    try:
+        with open(os.path.join(STATE, "control.json")) as f:
+            return json.load(f)
+    except (OSError, ValueError):
+        return {}
+
+
+def log(entry):
+    with LOCK:
+        with open(os.path.join(STATE, "requests.jsonl"), "a") as f:
+            f.write(json.dumps(entry) + "\n")
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def send(self, status, body, content_type="application/json", headers=None):
+        if isinstance(body, (dict, list)):
+            body = json.dumps(body)
+        if isinstance(body, str):
+            body = body.encode()
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "close")
+        for k, v in (headers or {}).items():
+            self.send_header(k, v)
+        self.end_headers()
+        self.wfile.write(body)
+        self.close_connection = True
+
+    def read_body(self):
+        n = int(self.headers.get("Content-Length") or 0)
+        return self.rfile.read(n) if n else b""
+
+    def entry(self, body=b""):
+        url = urllib.parse.urlsplit(self.path)
+        return {
+            "time": time.time(),
+            "host": (self.headers.get("Host") or "").split(":")[0],
+            "method": self.command,
+            "path": url.path,
+            "query": url.query,
+            "content_type": self.headers.get("Content-Type", ""),
+            "authorization": self.headers.get("Authorization", ""),
+            "body": body.decode("utf-8", "replace")[:2000],
+        }
+
+    def do_GET(self):
+        e = self.entry()
+        log(e)
+        self.route(e, b"")
+
+    def do_POST(self):
+        body = self.read_body()
+        e = self.entry(body)
+        log(e)
+        self.route(e, body)
+
+    def route(self, e, body):
+        c = control()
+        host, path = e["host"], e["path"]
+        if host == "accounts.google.com" and path == "/o/oauth2/v2/auth":
+            return self.authorize(c, e)
+        if host == "oauth2.googleapis.com" and path == "/token" and e["method"] == "POST":
+            return self.token(c, body)
+        if host == "openidconnect.googleapis.com" and path == "/v1/userinfo":
+            return self.userinfo(c, e)
+        if host == "updates.orvo.test" and path == "/manifest":
+            if c.get("manifest_status"):
+                return self.send(c["manifest_status"], {"error": "forced"})
+            if c.get("manifest") is None:
+                return self.send(404, {"error": "no manifest"})
+            return self.send(200, c["manifest"])
+        if host == "updates.orvo.test" and path == "/v1/artifacts/verify" and e["method"] == "POST":
+            try:
+                digest = json.loads(body).get("sha256", "")
+            except ValueError:
+                return self.send(400, {"error": "bad json"})
+            return self.send(200, {"genuine": digest in c.get("genuine", [])})
+        if host in UPDATE_HOSTS and path.startswith("/packages/"):
+            return self.package(c, path[len("/packages/"):])
+        return self.send(404, {"error": "not found"})
+
+    def authorize(self, c, e):
+        q = dict(urllib.parse.parse_qsl(e["query"], keep_blank_values=True))
+        problems = []
+        if q.get("client_id") != c.get("client_id"):
+            problems.append("client_id")
+        if q.get("response_type") != "code":
+            problems.append("response_type")
+        if q.get("scope") != "openid email profile":
+            problems.append("scope")
+        if q.get("code_challenge_method") != "S256" or len(q.get("code_challenge", "")) != 43:
+            problems.append("code_challenge")
+        if q.get("access_type") != "offline":
+            problems.append("access_type")
+        redirect = q.get("redirect_uri", "")
+        if not redirect.startswith("http://127.0.0.1:") or redirect.endswith("/"):
+            problems.append("redirect_uri")
+        if problems:
+            return self.send(400, {"error": "invalid_request", "bad": problems})
+        code = "code-" + secrets.token_urlsafe(12)
+        with LOCK:
+            CODES[code] = (q["code_challenge"], redirect, q["client_id"])
+        target = redirect + "/?" + urllib.parse.urlencode({"state": q.get("state", ""), "code": code})
+        self.send(302, "", "text/plain", {"Location": target})
+
+    def token(self, c, body):
+        form = dict(urllib.parse.parse_qsl(body.decode(), keep_blank_values=True))
+        if form.get("client_id") != c.get("client_id") or form.get("client_secret") != c.get("client_secret"):
+            return self.send(401, {"error": "invalid_client"})
+        grant = form.get("grant_type")
+        if grant == "authorization_code":
+            if c.get("token_status"):
+                return self.send(c["token_status"], {"error": "forced"})
+            with LOCK:
+                known = CODES.pop(form.get("code", ""), None)
+            if not known:
+                return self.send(400, {"error": "invalid_grant"})
+            challenge, redirect, _ = known
+            verifier = form.get("code_verifier", "").encode()
+            computed = base64.urlsafe_b64encode(hashlib.sha256(verifier).digest()).rstrip(b"=").decode()
+            if computed != challenge or form.get("redirect_uri") != redirect:
+                return self.send(400, {"error": "invalid_grant", "detail": "pkce or redirect"})
+            refresh = "refresh-" + secrets.token_urlsafe(16)
+            self.remember_refresh(refresh)
+            return self.send(200, {"access_token": self.new_access(), "refresh_token": refresh,
+                                   "token_type": "Bearer", "expires_in": 3599})
+        if grant == "refresh_token":
+            if c.get("refresh_status"):
+                return self.send(c["refresh_status"], {"error": "invalid_grant"})
+            if form.get("refresh_token") not in c.get("known_refresh_tokens", []) + self.refresh_tokens():
+                return self.send(400, {"error": "invalid_grant"})
+            return self.send(200, {"access_token": self.new_access(), "token_type": "Bearer",
+                                   "refresh_token": "ignored-new-token"})
+        return self.send(400, {"error": "unsupported_grant_type"})
+
+    def refresh_tokens(self):
+        try:
+            with open(os.path.join(STATE, "issued_refresh_tokens")) as f:
+                return f.read().split()
+        except OSError:
+            return []
+
+    def remember_refresh(self, token):
+        with LOCK:
+            with open(os.path.join(STATE, "issued_refresh_tokens"), "a") as f:
+                f.write(token + "\n")
+
+    def new_access(self):
+        token = "access-" + secrets.token_urlsafe(16)
+        with LOCK:
+            ACCESS[token] = True
+        return token
+
+    def userinfo(self, c, e):
+        auth = e["authorization"]
+        if not auth.startswith("Bearer ") or auth[7:] not in ACCESS:
+            return self.send(401, {"error": "invalid_token"})
+        return self.send(200, {"name": c.get("user_name", ""), "email": c.get("user_email", "")})
+
+    def package(self, c, name):
+        if c.get("package_status"):
+            return self.send(c["package_status"], "forced failure\n", "text/plain")
+        folder = c.get("package_dir", "")
+        path = os.path.join(folder, os.path.basename(name))
+        if not folder or not os.path.isfile(path):
+            return self.send(404, "no such package\n", "text/plain")
+        size = os.path.getsize(path)
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(size))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        rate = c.get("package_rate", 0)
+        chunk = 16384
+        try:
+            with open(path, "rb") as f:
+                while True:
+                    data = f.read(chunk)
+                    if not data:
+                        break
+                    self.wfile.write(data)
+                    self.wfile.flush()
+                    if rate:
+                        time.sleep(len(data) / rate)
+        except (BrokenPipeError, ConnectionResetError, ssl.SSLError):
+            pass
+        self.close_connection = True
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def get_request(self):
+        sock, addr = self.socket.accept()
+        return sock, addr
+
+    def finish_request(self, request, client_address):
+        # TLS per connection, in the worker thread, so one slow handshake blocks nobody.
+        try:
+            tls = CONTEXT.wrap_socket(request, server_side=True)
+        except (ssl.SSLError, OSError):
+            request.close()
+            return
+        try:
+            self.RequestHandlerClass(tls, client_address, self)
+        finally:
+            try:
+                tls.close()
+            except OSError:
+                pass
+
+
+def sni(sock, server_name, context):
+    if server_name in UPDATE_HOSTS and control().get("offline"):
+        return ssl.ALERT_DESCRIPTION_UNRECOGNIZED_NAME
+    return None
+
+
+CONTEXT = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+CONTEXT.load_cert_chain(CERT, KEY)
+CONTEXT.sni_callback = sni
+
+
+def main():
+    server = Server(("127.0.0.1", PORT), Handler)
+    with open(os.path.join(STATE, "ready"), "w") as f:
+        f.write(str(os.getpid()))
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
