@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "auth/auth_session.h"
 #include "config/launcher_config.h"
+#include "config/settings.h"
 #include "projects/editor_launch.h"
 #include "ui/project_dialogs.h"
 #include "ui/projects_screen.h"
@@ -12,9 +13,15 @@
 void pollOwnedObjects(AppState& app) {
   (void)app;
   // [sign-in poll]
+  if (app.session) pollAuthSession(*app.session);
   // [updater join and parked-project hand-off]
   if (app.updater && !app.pendingProjectPath.empty()) handOffParkedProject(app);
   // [second-chance restore]
+  if (app.session && !app.sessionRestoreAttempted && app.session->state == AuthState::SignedOut &&
+      !app.settings->refreshToken.empty()) {
+    app.sessionRestoreAttempted = true;
+    restoreSession(*app.session);
+  }
 }
 
 void drawNotConfiguredCard(AppState& app, const ImVec2& min, const ImVec2& max) {
