@@ -5,6 +5,7 @@
 #include "config/launcher_config.h"
 #include "config/settings.h"
 #include "projects/editor_launch.h"
+#include "ui/installs_screen.h"
 #include "ui/project_dialogs.h"
 #include "ui/projects_screen.h"
 #include "uihost/ui_theme.h"
@@ -15,6 +16,7 @@ void pollOwnedObjects(AppState& app) {
   // [sign-in poll]
   if (app.session) pollAuthSession(*app.session);
   // [updater join and parked-project hand-off]
+  if (app.updater) app.updater->joinFinishedWorker();
   if (app.updater && !app.pendingProjectPath.empty()) handOffParkedProject(app);
   // [second-chance restore]
   if (app.session && !app.sessionRestoreAttempted && app.session->state == AuthState::SignedOut &&
@@ -86,6 +88,7 @@ void drawMainWindow(AppState& app) {
     // [projects page]
     if (app.page == Projects) drawProjectsScreen(app);
     // [installs page]
+    if (app.page == Installs) drawInstallsScreen(app);
   } else {
     // [welcome screen]
   }
