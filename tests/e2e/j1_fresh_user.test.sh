@@ -97,7 +97,7 @@ e2e_go_projects
 e2e_shot projects_empty; shot=$SHOT
 e2e_expect_text "$shot" "210*s+(W-210*s)/2-150*s" "98*s+0.38*(H-110*s)+12*s" "210*s+(W-210*s)/2+150*s" \
   "98*s+0.38*(H-110*s)+44*s" "No projects"
-e2e_click "656*s+100*s+W-1180*s" "32*s"
+e2e_click "W-524*s+100*s" "32*s"
 e2e_type "zzz"
 e2e_shot projects_no_match; shot=$SHOT
 e2e_expect_text "$shot" "210*s+(W-210*s)/2-150*s" "98*s+0.38*(H-110*s)+12*s" "210*s+(W-210*s)/2+150*s" \

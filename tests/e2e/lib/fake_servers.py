@@ -10,6 +10,7 @@ rewriting it. Every request is appended to STATE_DIR/requests.jsonl. Members of 
   user_name, user_email           what userinfo answers
   token_status                    status forced on the code exchange (0: normal)
   refresh_status                  status forced on the refresh grant (0: normal)
+  refresh_delay                   seconds the refresh grant takes to answer
   known_refresh_tokens            refresh tokens the token endpoint accepts
   manifest                        the manifest object answered at /manifest (null: 404)
   manifest_status                 status forced on the manifest (0: normal)
@@ -175,6 +176,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.send(200, {"access_token": self.new_access(), "refresh_token": refresh,
                                    "token_type": "Bearer", "expires_in": 3599})
         if grant == "refresh_token":
+            time.sleep(c.get("refresh_delay", 0))
             if c.get("refresh_status"):
                 return self.send(c["refresh_status"], {"error": "invalid_grant"})
             if form.get("refresh_token") not in c.get("known_refresh_tokens", []) + self.refresh_tokens():
