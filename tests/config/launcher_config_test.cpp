@@ -256,8 +256,9 @@ TEST_F(LauncherConfigTest, StartUpWithoutConfiguration) {
   EXPECT_EQ(report["updater"], "0");
   EXPECT_EQ(report["restore"], "0");
 
-  writeTextFile(dir() + "/launcher_config.example.json",
-                R"({"google_client_id": "YOUR_CLIENT_ID", "google_client_secret": "YOUR_SECRET"})");
+  // The example file shipped next to the executable starts a fresh build on its own message.
+  std::filesystem::copy_file(std::string(ORVO_TEST_SOURCE_DIR) + "/../assets/launcher_config.example.json",
+                             dir() + "/launcher_config.example.json");
   report = runStartUpCopy(dir(), "HOME=" + shellQuote(home_.dir()));
   EXPECT_EQ(report["message"], kExample);
   EXPECT_EQ(report["session"], "0");
