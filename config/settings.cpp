@@ -50,21 +50,19 @@ int hexDigitValue(char c) {
   return -1;
 }
 
-std::string percentEscape(const std::string& text, const char* special) {
-  static const char kHex[] = "0123456789ABCDEF";
+std::string percentEscape(const std::string& text, std::string_view special) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
-    bool escape = false;
-    for (const char* s = special; *s; ++s) escape = escape || c == *s;
-    if (escape) {
-      unsigned char byte = static_cast<unsigned char>(c);
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0x0F];
-    } else {
+    if (special.find(c) == std::string_view::npos) {
       out += c;
+      continue;
     }
+    const unsigned char byte = static_cast<unsigned char>(c);
+    out += '%';
+    out += kHex[byte >> 4];
+    out += kHex[byte & 0x0F];
   }
   return out;
 }

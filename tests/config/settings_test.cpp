@@ -275,7 +275,7 @@ TEST(SettingsFileTest, RecordFieldValues) {
                                            "Projects%5C3%5Cname=  padded\t\n"
                                            "Projects%5C3%5Cpath=%20kept%20\n");
   ASSERT_EQ(settings.projects.size(), 8u);
-  // Order: 7 (max), 6 (12), then 1..5 at 0 in file order, then 8 (-3).
+  // Order: 7 (max), 6 (12), then 1..5 at 0 keeping their numbered order, then 8 (-3).
   const auto& p = settings.projects;
   EXPECT_EQ(p[0].lastOpened, INT64_MAX);
   EXPECT_EQ(p[1].lastOpened, 12);
@@ -289,20 +289,6 @@ TEST(SettingsFileTest, RecordFieldValues) {
   EXPECT_FALSE(p[6].favorite);  // record 5
   EXPECT_EQ(p[6].lastOpened, 0);
   EXPECT_EQ(p[7].lastOpened, -3);
-}
-
-TEST(SettingsFileTest, EqualTimesKeepTheirNumberedOrder) {
-  TempHome home;
-  LauncherSettings settings = loadFromText(home,
-                                           "Projects%5Csize=4\n"
-                                           "Projects%5C4%5Cname=d\nProjects%5C4%5ClastOpened=5\n"
-                                           "Projects%5C3%5Cname=c\nProjects%5C3%5ClastOpened=9\n"
-                                           "Projects%5C2%5Cname=b\nProjects%5C2%5ClastOpened=5\n"
-                                           "Projects%5C1%5Cname=a\nProjects%5C1%5ClastOpened=9\n");
-  ASSERT_EQ(settings.projects.size(), 4u);
-  EXPECT_EQ(settings.projects[0].name + settings.projects[1].name + settings.projects[2].name +
-                settings.projects[3].name,
-            "acbd");
 }
 
 TEST(SettingsFileTest, UnsetHomeRemembersNothing) {
