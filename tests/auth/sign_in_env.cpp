@@ -195,3 +195,15 @@ int threadCount() {
   for (fs::directory_iterator it("/proc/self/task", ec), end; !ec && it != end; it.increment(ec)) ++count;
   return count;
 }
+
+std::string threadNames() {
+  std::string names;
+  std::error_code ec;
+  for (fs::directory_iterator it("/proc/self/task", ec), end; !ec && it != end; it.increment(ec)) {
+    std::ifstream comm(it->path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    names += name + " ";
+  }
+  return names;
+}

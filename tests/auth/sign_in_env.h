@@ -91,3 +91,5 @@ int sendRedirect(int port, const std::string& target, std::string* body = nullpt
 std::string sha256Base64Url(const std::string& text);
 // Threads of this process.
 int threadCount();
+// Their names, for failure messages.
+std::string threadNames();

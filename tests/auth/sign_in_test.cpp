@@ -215,7 +215,9 @@ TEST_F(SignInTest, ASecondSignInSupersedesTheFirst) {
       << session.errorMessage;
 }
 
-TEST_F(SignInTest, StoppingTheListenerRightAfterItsStartEndsItsThread) {
+TEST(SignInListener, StoppingItRightAfterItsStartEndsItsThread) {
+  SignInEnv env;
+  AuthSession session("client-1", "secret-1", &env.settings);
   const int before = threadCount();
   for (int i = 0; i < 200; ++i) {
     beginBrowserSignIn(session);
@@ -223,7 +225,7 @@ TEST_F(SignInTest, StoppingTheListenerRightAfterItsStartEndsItsThread) {
     cancelBrowserSignIn(session);
     ASSERT_FALSE(session.listenerThread.joinable());
   }
-  EXPECT_LE(threadCount(), before + 1);
+  EXPECT_LE(threadCount(), before + 1) << threadNames();
 }
 
 TEST_F(SignInTest, SignOutForgetsTheUserAndDiscardsARunningRestore) {
