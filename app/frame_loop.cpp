@@ -8,6 +8,8 @@
 #include "ui/installs_screen.h"
 #include "ui/project_dialogs.h"
 #include "ui/projects_screen.h"
+#include "ui/sidebar.h"
+#include "ui/welcome_screen.h"
 #include "uihost/ui_theme.h"
 #include "updater/editor_updater.h"
 
@@ -85,12 +87,14 @@ void drawMainWindow(AppState& app) {
       app.updater->startUpdateCheck();
     }
     // [sidebar]
+    drawSidebar(app);
     // [projects page]
     if (app.page == Projects) drawProjectsScreen(app);
     // [installs page]
     if (app.page == Installs) drawInstallsScreen(app);
   } else {
     // [welcome screen]
+    drawWelcomeScreen(app);
   }
 
   // [create-project and cannot-open popups]
