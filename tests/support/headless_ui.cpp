@@ -157,32 +157,67 @@ void HeadlessUi::setScale(float scale) {
 void HeadlessUi::collectGlyphs() {
   glyphs_.clear();
   runStarts_.clear();
+  const ImFontAtlas* atlas = ImGui::GetIO().Fonts;
   // Every glyph of every font, by the texture corner its quad starts at.
-  std::unordered_map<uint64_t, std::pair<const ImFont*, const ImFontGlyph*>> byUv;
-  for (const ImFont* font : ImGui::GetIO().Fonts->Fonts) {
+  std::vector<const ImFontGlyph*> all;
+  std::unordered_map<uint64_t, const ImFontGlyph*> byUv;
+  for (const ImFont* font : atlas->Fonts) {
     for (const ImFontGlyph& glyph : font->Glyphs) {
-      if (glyph.Visible) byUv.emplace(uvKey(ImVec2(glyph.U0, glyph.V0)), std::make_pair(font, &glyph));
+      if (!glyph.Visible) continue;
+      all.push_back(&glyph);
+      byUv.emplace(uvKey(ImVec2(glyph.U0, glyph.V0)), &glyph);
     }
   }
+  // Text clipped finely at a clip edge keeps a part of its glyph: find the glyph whose texture
+  // rectangle holds the part.
+  auto glyphHolding = [&](ImVec2 uvMin, ImVec2 uvMax) -> const ImFontGlyph* {
+    auto exact = byUv.find(uvKey(uvMin));
+    if (exact != byUv.end() && sameUv(uvMax, exact->second->U1, exact->second->V1)) return exact->second;
+    const ImVec2 centre((uvMin.x + uvMax.x) * 0.5f, (uvMin.y + uvMax.y) * 0.5f);
+    for (const ImFontGlyph* g : all) {
+      if (centre.x > g->U0 && centre.x < g->U1 && centre.y > g->V0 && centre.y < g->V1 && uvMin.x >= g->U0 &&
+          uvMax.x <= g->U1 && uvMin.y >= g->V0 && uvMax.y <= g->V1)
+        return g;
+    }
+    return nullptr;
+  };
+
   for (const ImDrawList* list : listPointers_) {
     const ImVector<ImDrawVert>& v = list->VtxBuffer;
+    // Only vertices drawn with the font atlas can be text.
+    std::vector<bool> fromAtlas(static_cast<size_t>(v.Size), false);
+    for (const ImDrawCmd& cmd : list->CmdBuffer) {
+      if (cmd.UserCallback || cmd.TextureId != atlas->TexID) continue;
+      for (unsigned int k = cmd.IdxOffset;
+           k < cmd.IdxOffset + cmd.ElemCount && k < static_cast<unsigned>(list->IdxBuffer.Size); ++k) {
+        const unsigned int index = cmd.VtxOffset + list->IdxBuffer[static_cast<int>(k)];
+        if (index < fromAtlas.size()) fromAtlas[index] = true;
+      }
+    }
     int previousEnd = -1;
     for (int i = 0; i + 3 < v.Size;) {
-      auto found = byUv.find(uvKey(v[i].uv));
-      if (found != byUv.end()) {
-        const ImFontGlyph& g = *found->second.second;
-        // A glyph quad: corners clockwise from the top-left, with the glyph's texture corners.
-        if (sameUv(v[i + 1].uv, g.U1, g.V0) && sameUv(v[i + 2].uv, g.U1, g.V1) &&
-            sameUv(v[i + 3].uv, g.U0, g.V1)) {
-          const float scale = (v[i + 1].pos.x - v[i].pos.x) / (g.X1 - g.X0 != 0.0f ? g.X1 - g.X0 : 1.0f);
-          if (i != previousEnd) runStarts_.push_back(glyphs_.size());
-          glyphs_.push_back({g.Codepoint, ImVec2(v[i].pos.x - g.X0 * scale, v[i].pos.y - g.Y0 * scale)});
-          previousEnd = i + 4;
-          i += 4;
-          continue;
-        }
+      // A glyph quad: corners clockwise from the top-left, texture corners likewise.
+      const ImDrawVert* q = &v[i];
+      const bool quad = fromAtlas[static_cast<size_t>(i)] && q[0].uv.x < q[1].uv.x && q[0].uv.y < q[2].uv.y &&
+                        q[1].uv.y == q[0].uv.y && q[2].uv.x == q[1].uv.x && q[3].uv.y == q[2].uv.y &&
+                        q[3].uv.x == q[0].uv.x && q[1].pos.y == q[0].pos.y && q[2].pos.x == q[1].pos.x &&
+                        q[3].pos.y == q[2].pos.y && q[3].pos.x == q[0].pos.x;
+      const ImFontGlyph* g = quad ? glyphHolding(q[0].uv, q[2].uv) : nullptr;
+      if (!g) {
+        ++i;
+        continue;
       }
-      ++i;
+      // Back from the (possibly clipped) quad to the pen position the text was drawn at.
+      const float scaleX =
+          (q[2].pos.x - q[0].pos.x) / ((q[2].uv.x - q[0].uv.x) / (g->U1 - g->U0) * (g->X1 - g->X0));
+      const float scaleY =
+          (q[2].pos.y - q[0].pos.y) / ((q[2].uv.y - q[0].uv.y) / (g->V1 - g->V0) * (g->Y1 - g->Y0));
+      const float left = q[0].pos.x - (q[0].uv.x - g->U0) / (g->U1 - g->U0) * (g->X1 - g->X0) * scaleX;
+      const float top = q[0].pos.y - (q[0].uv.y - g->V0) / (g->V1 - g->V0) * (g->Y1 - g->Y0) * scaleY;
+      if (i != previousEnd) runStarts_.push_back(glyphs_.size());
+      glyphs_.push_back({g->Codepoint, ImVec2(left - g->X0 * scaleX, top - g->Y0 * scaleY)});
+      previousEnd = i + 4;
+      i += 4;
     }
   }
 }
