@@ -75,6 +75,9 @@ TEST(ThemeText, HeadlessFindsTextAndWhereItWasDrawn) {
     list->AddRectFilled(ImVec2(0, 0), ImVec2(5, 5), 0xFF00FF00);
     list->AddText(font, font->LegacySize, ImVec2(300, 80.6f), 0xFFFFFFFF,
                   "Caf\xC3\xA9 \xE2\x80\x94 ok\xE2\x80\xA6");
+    // Cut through the first glyph, as an input box clips its text.
+    const ImVec4 clip(503, 0, 800, 600);
+    list->AddText(font, font->LegacySize, ImVec2(500, 200), 0xFFFFFFFF, "Search", nullptr, 0.0f, &clip);
   });
   EXPECT_TRUE(ui.drewText("Sign in"));
   EXPECT_TRUE(ui.drewText("Signin"));
@@ -85,6 +88,9 @@ TEST(ThemeText, HeadlessFindsTextAndWhereItWasDrawn) {
   EXPECT_FLOAT_EQ(at.x, 120);
   EXPECT_FLOAT_EQ(at.y, 40);
   EXPECT_FLOAT_EQ(ui.textPosition("Caf").y, 80) << "text lands on whole pixels";
+  EXPECT_TRUE(ui.drewText("Search"));
+  EXPECT_NEAR(ui.textPosition("Search").x, 500, 0.01f);
+  EXPECT_NEAR(ui.textPosition("Search").y, 200, 0.01f);
 }
 
 TEST(ThemeText, WrappedTextBreaksAtWordsWithTheLineSpacing) {
