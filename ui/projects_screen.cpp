@@ -135,11 +135,26 @@ void drawSearchBox(AppState& app, ImDrawList* list, float sx, float yt) {
   const bool hadText = app.searchText[0] != '\0';
 
   const ImVec2 mouse = ImGui::GetIO().MousePos;
+  const float inputWidth = hadText ? px(210) - px(52) : px(210) - px(38);
+  // Over the margins and the magnifier the box is an item of its own (never a tab stop), so that
+  // this Dear ImGui does not take a click there for one on the window's empty space, which would
+  // drop the focus request below. Over the input the input takes the click itself.
+  const bool overInput =
+      containsPoint(ImVec2(min.x + px(30), min.y), ImVec2(min.x + px(30) + inputWidth, max.y), mouse);
+  if (containsPoint(min, max, mouse) && !overInput) {
+    const ImRect box(min, max);
+    const ImGuiID boxId = ImGui::GetID("##search_box");
+    ImGui::PushItemFlag(ImGuiItemFlags_NoTabStop | ImGuiItemFlags_NoNav, true);
+    if (ImGui::ItemAdd(box, boxId)) ImGui::ItemHoverable(box, boxId);
+    ImGui::PopItemFlag();
+  }
+
   bool boxHovered = false;
   bool clearHovered = false;
+  bool clearClicked = false;
   if (hadText && containsPoint(ImVec2(max.x - px(26), min.y), ImVec2(max.x - px(4), max.y), mouse)) {
     boxHovered = clearHovered = true;
-    if (ImGui::IsMouseClicked(0, false)) app.searchText[0] = '\0';
+    clearClicked = ImGui::IsMouseClicked(0, false);
   } else if (containsPoint(min, max, mouse)) {
     boxHovered = true;
     if (ImGui::IsMouseClicked(0, false)) ImGui::SetKeyboardFocusHere(0);
@@ -156,7 +171,7 @@ void drawSearchBox(AppState& app, ImDrawList* list, float sx, float yt) {
   ImGui::PushFont(font, font->LegacySize);
   const float padding = (px(32) - ImGui::GetFontSize()) / 2;
   ImGui::SetCursorScreenPos(ImVec2(min.x + px(30), min.y));
-  ImGui::PushItemWidth(hadText ? px(210) - px(52) : px(210) - px(38));
+  ImGui::PushItemWidth(inputWidth);
   ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(px(0), padding));
   ImGui::PushStyleColor(ImGuiCol_FrameBg, IM_COL32(0, 0, 0, 0));
   ImGui::PushStyleColor(ImGuiCol_FrameBgHovered, IM_COL32(0, 0, 0, 0));
@@ -171,7 +186,9 @@ void drawSearchBox(AppState& app, ImDrawList* list, float sx, float yt) {
   ImGui::PopStyleVar();
   ImGui::PopItemWidth();
   ImGui::PopFont();
-  if (escapeWhileTyping) app.searchText[0] = '\0';
+  // Emptied after the input has seen the click: an input that was still active would otherwise
+  // write its own copy of the text back as it lets go.
+  if (escapeWhileTyping || clearClicked) app.searchText[0] = '\0';
 
   if (hadText) {
     const ImVec2 x(max.x - px(15), min.y + px(32) / 2);
