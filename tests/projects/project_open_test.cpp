@@ -16,40 +16,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// A chooser that records its arguments one a line, prints the answer file's text and ends with
-// the status in the status file (0 when there is none).
-class TestZenity {
- public:
-  explicit TestZenity(TempLauncher& launcher)
-      : dir_(launcher.path("fakebin")),
-        path_("PATH", (dir_ + ":" + std::string(std::getenv("PATH") ? std::getenv("PATH") : "")).c_str()) {
-    writeWholeFile(dir_ + "/zenity",
-                   "#!/bin/sh\n"
-                   "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"" +
-                       dir_ +
-                       "/args\"\n"
-                       "cat \"" +
-                       dir_ +
-                       "/answer\" 2>/dev/null\n"
-                       "exit $(cat \"" +
-                       dir_ + "/status\" 2>/dev/null || echo 0)\n",
-                   0755);
-  }
-  void answer(const std::string& chosen, int status = 0) {
-    writeWholeFile(dir_ + "/answer", chosen + "\n");
-    writeWholeFile(dir_ + "/status", std::to_string(status) + "\n");
-  }
-  std::string arguments() const { return readWholeFile(dir_ + "/args"); }
-
- private:
-  std::string dir_;
-  ScopedEnv path_;
-};
-
-}  // namespace
-
 TEST(EditorProcessOpenProjectAt, OpensStampsAndSavesTheProject) {
   TempLauncher launcher;
   AppState& app = launcher.app;

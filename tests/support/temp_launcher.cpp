@@ -97,3 +97,36 @@ void writeWholeFile(const std::string& path, const std::string& bytes, unsigned 
   }
   chmod(path.c_str(), mode);
 }
+
+namespace {
+
+std::string pathWithFirst(const std::string& dir) {
+  const char* path = std::getenv("PATH");
+  return dir + ":" + (path ? path : "/usr/bin:/bin");
+}
+
+}  // namespace
+
+TestZenity::TestZenity(TempLauncher& launcher)
+    : dir_(launcher.path("fakebin")), path_("PATH", pathWithFirst(dir_).c_str()) {
+  writeWholeFile(dir_ + "/zenity",
+                 "#!/bin/sh\n"
+                 "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"" +
+                     dir_ +
+                     "/args\"\n"
+                     "cat \"" +
+                     dir_ +
+                     "/answer\" 2>/dev/null\n"
+                     "exit $(cat \"" +
+                     dir_ + "/status\" 2>/dev/null || echo 0)\n",
+                 0755);
+}
+
+void TestZenity::answer(const std::string& chosen, int status) {
+  writeWholeFile(dir_ + "/answer", chosen + "\n");
+  writeWholeFile(dir_ + "/status", std::to_string(status) + "\n");
+}
+
+std::string TestZenity::arguments() const {
+  return readWholeFile(dir_ + "/args");
+}

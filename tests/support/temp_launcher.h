@@ -49,5 +49,19 @@ class TempLauncher {
   AppState app;  // config (not configured), settings saving under dir; no session or updater
 };
 
+// A "zenity" first on PATH while it lives: it records its arguments, one a line, prints the
+// answer given to it and ends with the given status.
+class TestZenity {
+ public:
+  explicit TestZenity(TempLauncher& launcher);
+  void answer(const std::string& chosen, int status = 0);
+  // The arguments of the last run; empty before the first.
+  std::string arguments() const;
+
+ private:
+  std::string dir_;
+  ScopedEnv path_;
+};
+
 // Writes bytes to path (creating parent folders) with the given mode.
 void writeWholeFile(const std::string& path, const std::string& bytes, unsigned mode = 0644);
