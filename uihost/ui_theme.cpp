@@ -324,7 +324,11 @@ void uiThemeTextWrapped(ImDrawList* list, ImFont* font, const ImVec2& pos, ImU32
     const char* lineEnd = wrapWidth > 0.0f ? font->CalcWordWrapPositionA(1.0f, s, end, wrapWidth) : end;
     const char* newline = static_cast<const char*>(std::memchr(s, '\n', static_cast<size_t>(end - s)));
     if (newline && newline < lineEnd) lineEnd = newline;
-    if (lineEnd == s && (!newline || newline != s)) ++lineEnd;  // a word wider than the wrap width
+    if (lineEnd == s && newline != s) {
+      // Not even one character fits: take one whole character so the text always advances.
+      unsigned int c = 0;
+      lineEnd += ImTextCharFromUtf8(&c, s, end);
+    }
     const char* drawEnd = lineEnd;
     while (drawEnd > s && (drawEnd[-1] == ' ' || drawEnd[-1] == '\t' || drawEnd[-1] == '\r')) --drawEnd;
     if (drawEnd > s) list->AddText(font, size, ImVec2(pos.x, y), colour, s, drawEnd);

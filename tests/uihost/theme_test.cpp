@@ -102,6 +102,7 @@ TEST(ThemeText, WrappedTextBreaksAtWordsWithTheLineSpacing) {
     uiThemeTextWrapped(list, font, ImVec2(50, 100), 0xFFFFFFFF, "alpha beta gamma delta", wrap, 4.0f);
     uiThemeTextWrapped(list, font, ImVec2(50, 300), 0xFFFFFFFF, "first\nsecond", 1000, 4.0f);
     uiThemeTextWrapped(list, font, ImVec2(50, 400), 0xFFFFFFFF, "unbreakablewordwiderthanthewrap", 10, 4.0f);
+    uiThemeTextWrapped(list, font, ImVec2(400, 100), 0xFFFFFFFF, "\xC3\xA9\xE2\x80\xA6", 1, 4.0f);
   });
   const float step = font->LegacySize + 4.0f;
   EXPECT_FLOAT_EQ(ui.textPosition("alpha").y, 100);
@@ -109,6 +110,10 @@ TEST(ThemeText, WrappedTextBreaksAtWordsWithTheLineSpacing) {
   EXPECT_FLOAT_EQ(ui.textPosition("gamma").x, 50) << "each line starts at the left edge";
   EXPECT_FLOAT_EQ(ui.textPosition("second").y, 300 + step);
   EXPECT_TRUE(ui.drewText("unbreakable"));
+  // Narrower than one character: one whole character per line, never half of one.
+  EXPECT_FLOAT_EQ(ui.textPosition("\xC3\xA9").y, 100);
+  EXPECT_FLOAT_EQ(ui.textPosition("\xE2\x80\xA6").y, 100 + step);
+  EXPECT_EQ(ui.drawnText().find("?"), std::string::npos) << ui.drawnText();
 }
 
 TEST(ThemeText, TrackingAddsSpaceBetweenGlyphs) {
