@@ -51,7 +51,7 @@ e2e_wait 30 grep -q '^browser ok' "$E2E_LOG/xdg-open.log" ||
 grep -q '^browser fail' "$E2E_LOG/xdg-open.log" && fail "$(grep '^browser fail' "$E2E_LOG/xdg-open.log")"
 
 # --- Signed in: the settings remember the user; the first signed-in frame asked for the manifest.
-e2e_wait 30 test -n "$(e2e_setting 'auth%2FrefreshToken')" || fail "no refresh token was stored"
+e2e_wait 30 e2e_setting_set 'auth%2FrefreshToken' || fail "no refresh token was stored"
 case "$(e2e_setting 'auth%2FrefreshToken')" in refresh-*) ;; *) fail "stored token: $(e2e_setting 'auth%2FrefreshToken')" ;; esac
 [ "$(e2e_setting 'auth%2FuserName')" = "Ada Lovelace" ] || fail "stored name: $(e2e_setting 'auth%2FuserName')"
 [ "$(e2e_setting 'auth%2FuserEmail')" = "ada@example.test" ] || fail "stored e-mail"
@@ -122,7 +122,7 @@ e2e_wait 10 test -f "$project" || fail "the project file was not made"
 [ "$(stat -c %s "$project")" -eq 47 ] || fail "the project file has $(stat -c %s "$project") bytes"
 [ "$(printf 'ZelvanProject:\n  Name: Demo\n  FormatVersion: 1\n' | sha256sum)" = "$(sha256sum <"$project")" ] ||
   fail "the project file reads: $(cat "$project")"
-e2e_wait 10 test "$(e2e_setting 'Projects%5Csize')" = 1 || fail "the project is not in the settings"
+e2e_wait 10 e2e_setting_is 'Projects%5Csize' 1 || fail "the project is not in the settings"
 [ "$(e2e_setting 'Projects%5C1%5Cpath')" = "$project" ] || fail "stored path: $(e2e_setting 'Projects%5C1%5Cpath')"
 
 # --- Open it: the editor starts in its folder with the project as its only argument.
@@ -131,7 +131,7 @@ e2e_shot projects_rows; shot=$SHOT
 e2e_expect_text "$shot" "280*s" "$(e2e_row_y 0)-20*s" "700*s" "$(e2e_row_y 0)-2*s" "Demo"
 e2e_click_row 0
 e2e_click_row 0
-e2e_wait 10 test "$(e2e_editor_starts)" -ge 1 || fail "the editor did not start"
+e2e_wait 10 e2e_editor_started 1 || fail "the editor did not start"
 grep -qx "start pid=[0-9]* version=1.0.0 cwd=$LAUNCHER_DIR/editor argc=1" "$E2E_LOG/editor.log" ||
   fail "editor started as: $(head -n 1 "$E2E_LOG/editor.log")"
 grep -qxF "arg=$project" "$E2E_LOG/editor.log" || fail "editor arguments: $(cat "$E2E_LOG/editor.log")"

@@ -28,11 +28,11 @@ e2e_expect_text "$shot" "234*s" "16*s" "500*s" "46*s" "Installs"
 e2e_wait 20 e2e_requests_at_least updates.orvo.test /manifest 2 || fail "the click started no install"
 e2e_wait_status 30 installs_parked_downloading "Downloading editor 1.2.0" || fail "no download shown"
 
-e2e_wait 60 test "$(e2e_editor_starts)" -ge 1 || fail "the parked project was not opened after the install"
+e2e_wait 60 e2e_editor_started 1 || fail "the parked project was not opened after the install"
 grep -qxF "arg=$project" "$E2E_LOG/editor.log" || fail "editor arguments: $(cat "$E2E_LOG/editor.log")"
 grep -q "^start pid=[0-9]* version=1.2.0 cwd=$LAUNCHER_DIR/editor argc=1$" "$E2E_LOG/editor.log" ||
   fail "editor: $(head -n 1 "$E2E_LOG/editor.log")"
-e2e_wait 10 test "$(e2e_setting 'Projects%5C1%5ClastOpened')" -gt 1700000000 || fail "the opened project was not stamped"
+e2e_wait 10 e2e_setting_above 'Projects%5C1%5ClastOpened' 1700000000 || fail "the opened project was not stamped"
 e2e_shot installs_installed_parked
 e2e_expect_text "$SHOT" "${E2E_INSTALLS_STATUS[@]}" "Installed version 1.2.0"
 e2e_go_projects

@@ -19,7 +19,7 @@ e2e_expect_rgb "$SHOT" "194*s" "H-100*s" "26 26 28" 3                # the accou
 e2e_expect_text "$SHOT" "54*s" "H-104*s" "190*s" "H-82*s" "Old Name"
 [ "$(e2e_requests oauth2.googleapis.com /token)" -ge 1 ] || fail "no refresh was started at start-up"
 e2e_control refresh_delay 0
-e2e_wait 20 test "$(e2e_setting 'auth%2FuserName')" = "Ada Lovelace" || fail "the identity was not refreshed"
+e2e_wait 20 e2e_setting_is 'auth%2FuserName' "Ada Lovelace" || fail "the identity was not refreshed"
 [ "$(e2e_setting 'auth%2FuserEmail')" = "ada@example.test" ] || fail "e-mail not refreshed"
 [ "$(e2e_setting 'auth%2FrefreshToken')" = "stored-refresh-token" ] || fail "the stored token changed"
 grep -q 'grant_type=refresh_token' "$E2E_SRV/requests.jsonl" || fail "no refresh grant was sent"

@@ -27,7 +27,7 @@ e2e_wait 10 sh -c "! ls '$LAUNCHER_DIR'/downloads/*.part" 2>/dev/null || fail "a
 # The previous editor still opens projects.
 e2e_go_projects
 e2e_click_row 0
-e2e_wait 10 test "$(e2e_editor_starts)" -ge 1 || fail "the previous editor did not start"
+e2e_wait 10 e2e_editor_started 1 || fail "the previous editor did not start"
 grep -q "^start pid=[0-9]* version=1.0.0 " "$E2E_LOG/editor.log" || fail "editor: $(head -n 1 "$E2E_LOG/editor.log")"
 grep -qxF "arg=$project" "$E2E_LOG/editor.log" || fail "editor arguments: $(cat "$E2E_LOG/editor.log")"
 e2e_close_launcher

@@ -58,7 +58,7 @@ e2e_control package_rate 0
 e2e_start_launcher
 e2e_wait 60 grep -qx 2.0.0 "$LAUNCHER_DIR/editor/.zelvan_editor_version" || fail "the final install did not finish"
 e2e_click_row 0
-e2e_wait 20 test "$(e2e_editor_starts)" -ge 1 || fail "the project did not open after the faults"
+e2e_wait 20 e2e_editor_started 1 || fail "the project did not open after the faults"
 grep -q "^start pid=[0-9]* version=2.0.0 " "$E2E_LOG/editor.log" || fail "editor: $(cat "$E2E_LOG/editor.log")"
 e2e_close_launcher
 e2e_stop_editors

@@ -31,7 +31,21 @@ mount -t tmpfs -o mode=1777 tmpfs /tmp || e2e_skip "could not mount a private /t
 
 # shellcheck source=../../support/launcher_env.sh
 source "$E2E_LIB/../../support/launcher_env.sh"
-trap cleanup_all EXIT
+
+# On a failure the logs, the server's request log and the settings file join the screenshots.
+e2e_cleanup() {
+  local status=$?
+  if [ "$status" -ne 0 ] && [ "$status" -ne 77 ] && [ -n "${E2E_SHOTS:-}" ]; then
+    mkdir -p "$E2E_SHOTS/failure"
+    cp -r "${E2E_LOG:-/nonexistent}" "$E2E_SHOTS/failure/log" 2>/dev/null || true
+    cp "${E2E_SRV:-/nonexistent}/requests.jsonl" "${E2E_SRV:-/nonexistent}/control.json" "$E2E_SHOTS/failure/" 2>/dev/null || true
+    cp "${SETTINGS_FILE:-/nonexistent}" "$E2E_SHOTS/failure/" 2>/dev/null || true
+    ls -laR "${LAUNCHER_DIR:-/nonexistent}" >"$E2E_SHOTS/failure/launcher_dir.txt" 2>/dev/null || true
+    echo "failure details: $E2E_SHOTS/failure"
+  fi
+  cleanup_all
+}
+trap e2e_cleanup EXIT
 
 E2E_PY=python3
 [ -x /usr/bin/python3 ] && E2E_PY=/usr/bin/python3
@@ -186,6 +200,8 @@ e2e_preinstall_editor() {
   rm -f "$tmpzip"
 }
 
+e2e_ini_value() { printf '%s' "$1" | sed 's/%/%25/g; s/@/%40/g'; }
+
 # A settings file as a previous run would have written it: e2e_settings TOKEN NAME EMAIL [PROJECT_PATH...]
 e2e_settings() {
   local token=$1 name=$2 email=$3
@@ -193,9 +209,9 @@ e2e_settings() {
   mkdir -p "$(dirname "$SETTINGS_FILE")"
   {
     echo "[General]"
-    echo "auth%2FrefreshToken=$token"
-    [ -n "$name" ] && echo "auth%2FuserName=$name"
-    [ -n "$email" ] && echo "auth%2FuserEmail=$email"
+    echo "auth%2FrefreshToken=$(e2e_ini_value "$token")"
+    [ -n "$name" ] && echo "auth%2FuserName=$(e2e_ini_value "$name")"
+    [ -n "$email" ] && echo "auth%2FuserEmail=$(e2e_ini_value "$email")"
     echo "install%2Fpath="
     echo "projects%2FdefaultLocation=$TEST_HOME/Projects"
     echo "projects%2FlastAddedLocation=$TEST_HOME/Projects"
@@ -203,7 +219,7 @@ e2e_settings() {
     local n=1 when=1700000000
     for p in "$@"; do
       echo "Projects%5C$n%5Cname=$(basename "$p" .zelvanproj)"
-      echo "Projects%5C$n%5Cpath=$p"
+      echo "Projects%5C$n%5Cpath=$(e2e_ini_value "$p")"
       echo "Projects%5C$n%5ClastOpened=$((when - n))"
       echo "Projects%5C$n%5Cfavorite=false"
       n=$((n + 1))
@@ -221,10 +237,15 @@ e2e_make_project() {
   echo "$dir/$1.zelvanproj"
 }
 
-# Value of one (escaped) key of the settings file, e.g. e2e_setting 'auth%2FrefreshToken'
+# Value of one (escaped) key of the settings file, decoded, e.g. e2e_setting 'auth%2FrefreshToken'
 e2e_setting() {
-  sed -n "s/^$1=//p" "$SETTINGS_FILE" 2>/dev/null | head -n 1
+  local raw
+  raw=$(sed -n "s/^$1=//p" "$SETTINGS_FILE" 2>/dev/null | head -n 1)
+  "$E2E_PY" -c 'import sys, urllib.parse; print(urllib.parse.unquote(sys.argv[1]))' "$raw"
 }
+e2e_setting_is() { [ "$(e2e_setting "$1")" = "$2" ]; }
+e2e_setting_set() { [ -n "$(e2e_setting "$1")" ]; }
+e2e_setting_above() { [ "$(e2e_setting "$1")" -gt "$2" ]; }
 
 # ---------------------------------------------------------------- the launcher process
 
@@ -287,6 +308,7 @@ e2e_no_editor() {
 e2e_editor_starts() {
   grep -c '^start ' "$E2E_LOG/editor.log" 2>/dev/null || true
 }
+e2e_editor_started() { [ "$(e2e_editor_starts)" -ge "${1:-1}" ]; }
 
 # ---------------------------------------------------------------- waiting, looking, clicking
 
