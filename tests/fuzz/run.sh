@@ -3,7 +3,7 @@
 # Usage: tests/fuzz/run.sh BUILD_DIR [SECONDS]   (default 60 seconds per target)
 # Seeds for fuzz_NAME are read from tests/fuzz/corpus/NAME when that folder exists.
 set -euo pipefail
-build_dir=${1:?usage: run.sh BUILD_DIR [SECONDS]}
+build_dir=$(cd "${1:?usage: run.sh BUILD_DIR [SECONDS]}" && pwd)
 seconds=${2:-60}
 seeds_root=$(cd "$(dirname "$0")" && pwd)/corpus
 mapfile -t targets < <(find "$build_dir" -maxdepth 3 -type f -name 'fuzz_*' -perm -u+x | sort)
