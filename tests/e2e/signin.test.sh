@@ -73,10 +73,10 @@ port=$(sed -n 's/.*redirect_uri=http%3A%2F%2F127.0.0.1%3A\([0-9]*\)&.*/\1/p' "$E
 [ -n "$port" ] || fail "no listener port in $(cat "$E2E_LOG/xdg-open.log")"
 launcher=$(launcher_process) || fail "no launcher process"
 echo 5 >"/proc/$launcher/clear_refs"  # the peak resident size counts from here
-rss_before=$(sed -n 's/^VmRSS: *\([0-9]*\) kB/\1/p' "/proc/$launcher/status")
+rss_before=$(sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\) kB/\1/p' "/proc/$launcher/status")
 "$E2E_PY" "$(dirname "$0")/signin_hostile_requests.py" "$port" >"$E2E_LOG/hostile.log" 2>&1 ||
   fail "the hostile requests could not be sent: $(cat "$E2E_LOG/hostile.log")"
-peak=$(sed -n 's/^VmHWM: *\([0-9]*\) kB/\1/p' "/proc/$launcher/status")
+peak=$(sed -n 's/^VmHWM:[[:space:]]*\([0-9]*\) kB/\1/p' "/proc/$launcher/status")
 [ -n "$rss_before" ] && [ -n "$peak" ] || fail "could not read the launcher's memory"
 e2e_log "hostile requests: $(tr '\n' ';' <"$E2E_LOG/hostile.log") memory $rss_before kB -> peak $peak kB"
 kill -0 "$launcher" || fail "the launcher died from the hostile requests"
@@ -90,7 +90,7 @@ e2e_wait 30 test -n "$(e2e_setting 'auth%2FrefreshToken')" || fail "no refresh t
 token=$(e2e_setting 'auth%2FrefreshToken')
 case "$token" in refresh-*) ;; *) fail "the stored token is '$token'" ;; esac
 [ "$(e2e_setting 'auth%2FuserName')" = "Ada Lovelace" ] || fail "stored name: $(e2e_setting 'auth%2FuserName')"
-[ "$(e2e_setting 'auth%2FuserEmail')" = "ada%40example.test" ] || fail "stored e-mail: $(e2e_setting 'auth%2FuserEmail')"
+[ "$(e2e_setting 'auth%2FuserEmail')" = "ada@example.test" ] || fail "stored e-mail: $(e2e_setting 'auth%2FuserEmail')"
 # The server accepted the exchange only with the verifier of the URL's challenge and its redirect URI.
 [ "$(e2e_requests oauth2.googleapis.com /token)" -eq 1 ] || fail "expected one token request"
 [ "$(e2e_requests openidconnect.googleapis.com /v1/userinfo)" -eq 1 ] || fail "expected one userinfo request"
