@@ -14,10 +14,13 @@ export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
 
 step() { echo; echo "=== $*"; }
 
-build() {  # build DIR [cmake options...]
-  local dir=$1
+build() {  # build DIR [cmake options...] [-- targets...]
+  local dir=$1 options=() targets=()
   shift
-  cmake -S "$root" -B "$dir" "$@" >/dev/null && cmake --build "$dir" -j"$jobs"
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  for t in "$@"; do targets+=(--target "$t"); done
+  cmake -S "$root" -B "$dir" "${options[@]}" >/dev/null && cmake --build "$dir" -j"$jobs" "${targets[@]}"
 }
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer"
@@ -35,7 +38,10 @@ else
 fi
 
 step "Fuzzers"
-if CC=clang CXX=clang++ build "$root/build-fuzz" -DCMAKE_BUILD_TYPE=Debug -DORVO_FUZZ=ON -DORVO_BENCH=OFF -DORVO_TESTS=ON; then
+fuzzers=()
+for source in "$root"/tests/fuzz/*.cpp; do fuzzers+=("fuzz_$(basename "$source" .cpp)"); done
+if CC=clang CXX=clang++ build "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVO_FUZZ=ON -DORVO_BENCH=OFF \
+    -DORVO_TESTS=ON -- "${fuzzers[@]}"; then
   if [ -x "$root/tests/fuzz/run.sh" ]; then
     bash "$root/tests/fuzz/run.sh" "$root/build-fuzz/tests" "${FUZZ_SECONDS:-60}" || failed+=("fuzz")
   fi
