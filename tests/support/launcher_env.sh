@@ -4,6 +4,9 @@ set -euo pipefail
 
 SUPPORT_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 : "${ORVO_LAUNCHER_EXE:?ORVO_LAUNCHER_EXE must name the built launcher}"
+# Under AddressSanitizer the real window's graphics driver leaks a few bytes at exit from an
+# unloaded module that cannot be suppressed by name; leaks are checked by the unit tests.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 TEST_TMP=$(mktemp -d /tmp/orvo_script_test_XXXXXX)
 chmod 755 "$TEST_TMP"
 XVFB_PID=""
