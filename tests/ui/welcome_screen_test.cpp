@@ -144,6 +144,22 @@ TEST_F(WelcomeScreen, ThePictureComesWithItsCaption) {
   EXPECT_NEAR(ui.textPosition("Made with ORVO").y - ui.textPosition("Marrowfen").y, 24, 1);
 }
 
+TEST_F(WelcomeScreen, SupportHighlightsInsideItsGrownBoxOnly) {
+  draw();
+  const ImVec2 label = ui.textPosition("Support");
+  ui.moveMouse(label.x - 5, label.y - 3);
+  draw();
+  EXPECT_EQ(ImGui::GetMouseCursor(), ImGuiMouseCursor_Hand);
+  EXPECT_TRUE(ui.drewColourIn(uiThemeForeground(), ImRect(label, ImVec2(label.x + 40, label.y + 20))));
+  ui.moveMouse(label.x - 7, label.y - 3);
+  draw();
+  EXPECT_EQ(ImGui::GetMouseCursor(), ImGuiMouseCursor_Arrow);
+  EXPECT_FALSE(ui.drewColourIn(uiThemeForeground(), ImRect(label, ImVec2(label.x + 40, label.y + 20))));
+  // A click does nothing.
+  ui.click(label.x + 4, label.y + 4, screen());
+  EXPECT_EQ(session().state, AuthState::SignedOut);
+}
+
 TEST(WelcomeCover, CropsToFillTheArea) {
   ImVec2 uv0, uv1;
   welcomeCoverUv(708, 740, 1920, 1080, uv0, uv1);  // a wide picture in the 1180 x 740 window
