@@ -124,6 +124,24 @@ TEST_F(TokenWorkerTest, ARejectedRefreshKeepsTheStoredSignIn) {
   }
 }
 
+TEST_F(TokenWorkerTest, AServerOutsideTheTrustStoreIsNotTalkedTo) {
+  LocalTlsServer impostor(/*trusted*/ false);
+  bool asked = false;
+  impostor.http().Post("/token", [&](const httplib::Request&, httplib::Response& response) {
+    asked = true;
+    response.set_content(R"({"access_token":"stolen"})", "application/json");
+  });
+  GoogleEndpoints endpoints = google.endpoints();
+  endpoints.port = impostor.start();
+  AuthSession aimed("client-1", "secret-1", &env.settings, endpoints);
+  env.settings.refreshToken = "stored-rt";
+  restoreSession(aimed);
+  ASSERT_TRUE(pollUntil(aimed, [&] { return aimed.state != AuthState::Restoring; }));
+  EXPECT_EQ(aimed.errorMessage, "Could not reach Google's token endpoint. Check your connection.");
+  impostor.stop();
+  EXPECT_FALSE(asked) << "the refresh token went to a server nobody trusts";
+}
+
 TEST_F(TokenWorkerTest, RestoreWithoutAStoredTokenStaysSignedOut) {
   restoreSession(session);
   EXPECT_EQ(session.state, AuthState::SignedOut);
