@@ -292,17 +292,27 @@ e2e_kill_launcher() {
   e2e_wait_exit 30 || fail "the launcher survived SIGKILL"
 }
 
-# Ends every test editor (each runs in its own session: its pid is its process group).
+# Ends every test editor with the rest of its process group (the intermediate child that
+# started it made the group; the editor's own "sleep" is in it too).
 e2e_stop_editors() {
-  local pid
+  local pid group
   for pid in $(sed -n 's/^start pid=\([0-9]*\).*/\1/p' "$E2E_LOG/editor.log" 2>/dev/null); do
-    kill -9 -- "-$pid" 2>/dev/null || true
+    group=$(awk '{print $5}' "/proc/$pid/stat" 2>/dev/null || true)
+    [ -n "$group" ] && [ "$group" -gt 1 ] && kill -9 -- "-$group" 2>/dev/null || true
+    kill -9 "$pid" 2>/dev/null || true
   done
   e2e_wait 20 e2e_no_editor || fail "a test editor did not end"
 }
 
+# No live process named "editor" (a zombie waiting to be reaped does not count).
 e2e_no_editor() {
-  ! grep -qx editor /proc/[0-9]*/comm 2>/dev/null
+  local comm
+  for comm in /proc/[0-9]*/comm; do
+    [ "$(cat "$comm" 2>/dev/null)" = editor ] || continue
+    [ "$(awk '{print $3}' "${comm%/comm}/stat" 2>/dev/null)" = Z ] && continue
+    return 1
+  done
+  return 0
 }
 
 e2e_editor_starts() {
@@ -327,6 +337,14 @@ e2e_wait() {
 # Evaluates a layout expression in window pixels: W and H are the window size, s the scale.
 e2e_px() {
   awk -v W="$WIN_W" -v H="$WIN_H" -v s="$E2E_SCALE" "BEGIN { printf \"%d\", ($1) + 0.5 }"
+}
+
+# A measured length or position against a layout expression, within a pixel (edges that fall
+# between pixels are drawn anti-aliased).
+e2e_near() {
+  local want
+  want=$(e2e_px "$2")
+  [ "$1" -ge $((want - 1)) ] && [ "$1" -le $((want + 1)) ]
 }
 
 # Clicks at a layout position (expressions as for e2e_px), the way a person does: move, rest,
@@ -385,9 +403,11 @@ e2e_bbox() {
     "$(e2e_px "$6")" "$(e2e_px "$7")"
 }
 
-# Flat rectangles of a width: e2e_rects FILE WIDTH X0 Y0 X1 Y1 -> lines "x y w h R G B"
+# Flat rectangles of a width, within E2E_RECT_TOL px (default 2: a bordered button fills 2 px
+# less than its width; a rounded, bordered input field 4): e2e_rects FILE WIDTH X0 Y0 X1 Y1
+# -> lines "x y w h R G B"
 e2e_rects() {
-  "$E2E_PY" "$E2E_LIB/e2e_image.py" rects "$1" "$(e2e_px "$2")" 1 "$(e2e_px "$3")" "$(e2e_px "$4")" \
+  "$E2E_PY" "$E2E_LIB/e2e_image.py" rects "$1" "$(e2e_px "$2")" "${E2E_RECT_TOL:-2}" "$(e2e_px "$3")" "$(e2e_px "$4")" \
     "$(e2e_px "$5")" "$(e2e_px "$6")"
 }
 
