@@ -316,7 +316,7 @@ e2e_no_editor() {
 }
 
 e2e_editor_starts() {
-  grep -c '^start ' "$E2E_LOG/editor.log" 2>/dev/null || true
+  if [ -f "$E2E_LOG/editor.log" ]; then grep -c '^start ' "$E2E_LOG/editor.log" || true; else echo 0; fi
 }
 e2e_editor_started() { [ "$(e2e_editor_starts)" -ge "${1:-1}" ]; }
 
