@@ -49,6 +49,7 @@ int InputFile::release() {
 OutputFile::OutputFile(const std::string& path) {
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   failed_ = fd_ < 0;
+  if (fd_ >= 0) buffer_.reserve(kBufferSize);
 }
 
 OutputFile::~OutputFile() {
@@ -58,20 +59,37 @@ OutputFile::~OutputFile() {
 bool OutputFile::write(const void* data, size_t length) {
   if (failed_) return false;
   const char* in = static_cast<const char*>(data);
+  if (buffer_.size() + length > kBufferSize && !flush()) return false;
+  if (length >= kBufferSize) return writeThrough(in, length);
+  buffer_.insert(buffer_.end(), in, in + length);
+  return true;
+}
+
+bool OutputFile::flush() {
+  if (failed_) return false;
+  const bool ok = writeThrough(buffer_.data(), buffer_.size());
+  buffer_.clear();
+  return ok;
+}
+
+bool OutputFile::writeThrough(const char* data, size_t length) {
   while (length > 0) {
-    ssize_t n = ::write(fd_, in, length);
+    ssize_t n = ::write(fd_, data, length);
     if (n < 0) {
       if (errno == EINTR) continue;
       failed_ = true;
       return false;
     }
-    in += n;
+    data += n;
     length -= static_cast<size_t>(n);
   }
   return true;
 }
 
 void OutputFile::close() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) {
+    flush();
+    ::close(fd_);
+  }
   fd_ = -1;
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // A file opened for binary reading; not open when the path cannot be opened.
 class InputFile {
@@ -27,7 +28,8 @@ class InputFile {
   int fd_ = -1;
 };
 
-// A file created or truncated for binary writing with mode 0666 minus the umask.
+// A file created or truncated for binary writing with mode 0666 minus the umask. Small writes
+// are gathered into one bounded buffer (the network hands over a few KiB at a time).
 class OutputFile {
  public:
   explicit OutputFile(const std::string& path);
@@ -38,10 +40,17 @@ class OutputFile {
   bool isOpen() const { return fd_ >= 0; }
   // Writes every byte; false once any write has failed (the failure sticks, like a stream's).
   bool write(const void* data, size_t length);
+  // Writes out the buffer; false once any write has failed.
+  bool flush();
   bool failed() const { return failed_; }
+  // Flushes and closes.
   void close();
 
  private:
+  bool writeThrough(const char* data, size_t length);
+
   int fd_ = -1;
   bool failed_ = false;
+  std::vector<char> buffer_;  // pending bytes, at most kBufferSize
+  static constexpr size_t kBufferSize = 256 * 1024;
 };

@@ -33,7 +33,7 @@ bool extractEntry(zip_t* archive, zip_uint64_t index, const std::string& destina
     ok = output.write(buffer.data(), static_cast<size_t>(count));
   }
   zip_fclose(entry);
-  return ok;
+  return ok && output.flush();
 }
 
 }  // namespace

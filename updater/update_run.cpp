@@ -50,7 +50,7 @@ bool downloadPackage(EditorUpdater& updater, const UpdateManifest& manifest, con
       [&updater](uint64_t received, uint64_t total) {
         return updater.downloadProgressCallback(received, total);
       });
-  const bool writeFailed = part.failed();
+  const bool writeFailed = !part.flush();
   part.close();
 
   std::error_code ec;

@@ -131,6 +131,10 @@ TEST(PackageContainer, DirectChecksAndTheLenientDecoder) {
   EXPECT_FALSE(decryptPackageContainer(dir / "magic", dir / "out", key, error));
   EXPECT_EQ(error, "Invalid container magic bytes.");
 
+  // A folder opens and reports a size, but no header can be read from it.
+  EXPECT_FALSE(decryptPackageContainer(dir.path(), dir / "out", key, error));
+  EXPECT_EQ(error, "Could not read container header.");
+
   writeTextFile(dir / "empty.zip", "");
   const std::string base64 = randomKeyBase64();
   ASSERT_TRUE(writeContainer(dir / "empty.zip", dir / "empty.pkg", base64));
