@@ -1,5 +1,6 @@
 #include "updater/editor_updater.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -87,6 +88,15 @@ TEST_F(SlowDownload, SecondStartIsRefusedAndCancelEndsTheRun) {
   EXPECT_EQ(updater.state(), UpdateState::Checking);
   EXPECT_EQ(updater.statusMessage(), "Checking for updates\u2026");
   waitForBytes(updater);
+  // An editor started meanwhile must not inherit the part file.
+  int partDescriptors = 0;
+  for (const fs::directory_entry& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (fs::read_symlink(entry.path(), ec) != fs::path(partFile())) continue;
+    ++partDescriptors;
+    EXPECT_TRUE(::fcntl(std::stoi(entry.path().filename().string()), F_GETFD) & FD_CLOEXEC);
+  }
+  EXPECT_EQ(partDescriptors, 1);
   updater.startUpdateCheck();
   EXPECT_EQ(updater.state(), UpdateState::Downloading);
   updater.joinFinishedWorker();  // the run is not finished: returns at once
