@@ -24,7 +24,10 @@ check_after_kill() {
   e2e_wait 30 flock -n "$LOCK_FILE" true || fail "the lock stayed taken after the kill"
 }
 
-RANDOM=$$
+# A new seed every run (E2E_SEED repeats one); $$ is 1 inside the process namespace.
+seed=${E2E_SEED:-$(date +%N | sed 's/^0*//')}
+e2e_log "random seed $seed"
+RANDOM=$((seed % 32768))
 for round in 1 2 3 4 5 6; do
   version="1.$round.0"
   versions="$versions$version "
@@ -78,4 +81,5 @@ e2e_expect_text "$SHOT" "${E2E_INSTALLS_BADGE[@]}" "Failed"
 [ ! -e "$LAUNCHER_DIR/editor" ] || fail "an editor folder appeared after the failed download"
 [ -z "$(ls -A "$LAUNCHER_DIR/editor-staging" 2>/dev/null)" ] || fail "files were left in the staging folder"
 e2e_close_launcher
+umount "$small"
 e2e_pass

@@ -41,6 +41,14 @@ e2e_cleanup() {
     cp "${E2E_SRV:-/nonexistent}/requests.jsonl" "${E2E_SRV:-/nonexistent}/control.json" "$E2E_SHOTS/failure/" 2>/dev/null || true
     cp "${SETTINGS_FILE:-/nonexistent}" "$E2E_SHOTS/failure/" 2>/dev/null || true
     ls -laR "${LAUNCHER_DIR:-/nonexistent}" >"$E2E_SHOTS/failure/launcher_dir.txt" 2>/dev/null || true
+    {
+      ps -eo pid,ppid,pgid,sid,stat,comm,args
+      echo "holders of the lock file:"
+      local fd
+      for fd in /proc/[0-9]*/fd/*; do
+        case "$(readlink "$fd" 2>/dev/null)" in /tmp/orvo_launcher_*) echo "$fd" ;; esac
+      done
+    } >"$E2E_SHOTS/failure/processes.txt" 2>/dev/null || true
     echo "failure details: $E2E_SHOTS/failure"
   fi
   cleanup_all
@@ -250,8 +258,13 @@ e2e_setting_above() { [ "$(e2e_setting "$1")" -gt "$2" ]; }
 # ---------------------------------------------------------------- the launcher process
 
 e2e_start_launcher() {
-  as_test_user env -u ZELVAN_DIR PATH="$E2E_BIN:/usr/local/bin:/usr/bin:/bin" SSL_CERT_FILE="$E2E_CA" \
-    E2E_LOG_DIR="$E2E_LOG" DISPLAY="$DISPLAY" "$LAUNCHER_DIR/orvo-launcher" >>"$E2E_LOG/launcher.out" 2>&1 &
+  # Not through as_test_user: a function in the background is a subshell, and the pid we keep
+  # must be the launcher's own (setpriv and env exec into it).
+  local become=()
+  [ "$TEST_UID" != "$(id -u)" ] && become=(setpriv --reuid="$TEST_UID" --regid="$TEST_UID" --clear-groups)
+  "${become[@]}" env -u ZELVAN_DIR HOME="$TEST_HOME" PATH="$E2E_BIN:/usr/local/bin:/usr/bin:/bin" \
+    SSL_CERT_FILE="$E2E_CA" E2E_LOG_DIR="$E2E_LOG" DISPLAY="$DISPLAY" "$LAUNCHER_DIR/orvo-launcher" \
+    >>"$E2E_LOG/launcher.out" 2>&1 &
   LAUNCHER_PID=$!
   CLEANUP_PIDS+=("$LAUNCHER_PID")
   WINDOW=$(wait_for_window "ORVO Launcher" 60) || fail "the launcher window did not appear: $(tail -n 5 "$E2E_LOG/launcher.out")"
