@@ -11,7 +11,7 @@ e2e_needs welcome signin restore sidebar
 e2e_world
 e2e_config
 
-# The launcher process itself (LAUNCHER_PID is the shell that started it as the test user).
+# The launcher process itself, found by its name.
 launcher_process() {
   local comm
   for comm in /proc/[0-9]*/comm; do
@@ -86,7 +86,7 @@ rm -f "$E2E_LOG/browser.hold"
 e2e_wait 30 grep -q '^browser ok' "$E2E_LOG/xdg-open.log" ||
   fail "the browser round trip failed: $(cat "$E2E_LOG/xdg-open.log")"
 grep -q '^browser fail' "$E2E_LOG/xdg-open.log" && fail "$(grep '^browser fail' "$E2E_LOG/xdg-open.log")"
-e2e_wait 30 test -n "$(e2e_setting 'auth%2FrefreshToken')" || fail "no refresh token was stored"
+e2e_wait 30 e2e_setting_set 'auth%2FrefreshToken' || fail "no refresh token was stored"
 token=$(e2e_setting 'auth%2FrefreshToken')
 case "$token" in refresh-*) ;; *) fail "the stored token is '$token'" ;; esac
 [ "$(e2e_setting 'auth%2FuserName')" = "Ada Lovelace" ] || fail "stored name: $(e2e_setting 'auth%2FuserName')"
@@ -122,7 +122,7 @@ sleep 0.5
 
 # --- "Sign out" at the foot of the account card forgets the stored sign-in.
 e2e_click "105*s" "H-38*s"
-e2e_wait 10 test -z "$(e2e_setting 'auth%2FrefreshToken')" || fail "Sign out kept the refresh token"
+e2e_wait 10 e2e_setting_is 'auth%2FrefreshToken' "" || fail "Sign out kept the refresh token"
 grep -q '^auth%2FuserName=' "$SETTINGS_FILE" && fail "Sign out kept the name"
 sleep 0.5
 e2e_shot signed_out
