@@ -1,7 +1,6 @@
 #include "ui/projects_screen.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <system_error>
 
@@ -30,39 +29,32 @@ void drawText(ImDrawList* list, float size, const ImVec2& pos, ImU32 colour, con
   list->AddText(font, font->LegacySize, pos, colour, text);
 }
 
-std::string folded(const std::string& text) {
-  std::string result = text;
-  for (char& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return result;
-}
-
-// Byte-wise comparison after folding each byte, a proper prefix first.
-int compareFolded(const std::string& a, const std::string& b) {
-  const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    const int ca = std::tolower(static_cast<unsigned char>(a[i]));
-    const int cb = std::tolower(static_cast<unsigned char>(b[i]));
-    if (ca != cb) return ca < cb ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
+// tolower in the process's default locale, which the launcher never changes: only A to Z fold,
+// every other byte, those of UTF-8 sequences included, stays as it is. Inline, as it runs over
+// every project's name and path every frame.
+void foldInto(const std::string& text, std::string& out) {
+  out.assign(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
 }
 
 std::string platformLabel(const ProjectRecord& record) {
   return record.targetPlatform.empty() ? std::string("Linux x86_64") : record.targetPlatform;
 }
 
-bool compareProjectRows(const AppState& app, int32_t a, int32_t b) {
-  const ProjectRecord& pa = app.settings->projects[static_cast<size_t>(a)];
-  const ProjectRecord& pb = app.settings->projects[static_cast<size_t>(b)];
+// A shown row with its folded sort key, computed once per frame rather than in every comparison.
+struct SortRow {
+  int32_t index;
+  std::string key;
+};
+
+// A before B: favourites first when asked, then the folded column key in the chosen direction
+// (byte order, a proper prefix first), then the later lastOpened whatever the direction.
+bool compareProjectRows(const AppState& app, const SortRow& a, const SortRow& b) {
+  const ProjectRecord& pa = app.settings->projects[static_cast<size_t>(a.index)];
+  const ProjectRecord& pb = app.settings->projects[static_cast<size_t>(b.index)];
   if (app.favoritesFirst && pa.favorite != pb.favorite) return pa.favorite;
-  int order = 0;
-  if (app.sortColumn == 1)
-    order = compareFolded(pa.name, pb.name);
-  else if (app.sortColumn == 2)
-    order = compareFolded(platformLabel(pa), platformLabel(pb));
-  else if (app.sortColumn == 3)
-    order = compareFolded(editorLabelForProject(app, pa), editorLabelForProject(app, pb));
+  const int order = a.key.compare(b.key);
   if (order != 0) return app.sortAscending ? order < 0 : order > 0;
   return pa.lastOpened > pb.lastOpened;
 }
@@ -386,7 +378,8 @@ std::vector<std::string> projectSearchTokens(const char* searchText) {
     if (begin == std::string::npos) break;
     size_t end = text.find_first_of(" \t", begin);
     if (end == std::string::npos) end = text.size();
-    tokens.push_back(folded(text.substr(begin, end - begin)));
+    tokens.emplace_back();
+    foldInto(text.substr(begin, end - begin), tokens.back());
     begin = end;
   }
   return tokens;
@@ -396,13 +389,20 @@ std::vector<int32_t> projectRows(const AppState& app, const std::vector<std::str
   const std::vector<ProjectRecord>& projects = app.settings->projects;
   std::vector<int32_t> rows;
   rows.reserve(projects.size());
+  std::string name;
+  std::string path;
   for (size_t i = 0; i < projects.size(); ++i) {
     bool shown = true;
     if (!tokens.empty()) {
-      const std::string name = folded(projects[i].name);
-      const std::string path = folded(projects[i].path);
+      foldInto(projects[i].name, name);
+      bool pathFolded = false;
       for (const std::string& token : tokens) {
-        if (name.find(token) == std::string::npos && path.find(token) == std::string::npos) {
+        if (name.find(token) != std::string::npos) continue;
+        if (!pathFolded) {
+          foldInto(projects[i].path, path);
+          pathFolded = true;
+        }
+        if (path.find(token) == std::string::npos) {
           shown = false;
           break;
         }
@@ -410,9 +410,24 @@ std::vector<int32_t> projectRows(const AppState& app, const std::vector<std::str
     }
     if (shown) rows.push_back(static_cast<int32_t>(i));
   }
-  if (app.favoritesFirst || app.sortColumn != 0)
-    std::stable_sort(rows.begin(), rows.end(),
-                     [&app](int32_t a, int32_t b) { return compareProjectRows(app, a, b); });
+  if (!app.favoritesFirst && app.sortColumn == 0) return rows;
+
+  // The label of a project without a stored editor version is the same for all of them.
+  const std::string installedLabel = app.sortColumn == 3 ? editorLabelForProject(app, ProjectRecord()) : "";
+  std::vector<SortRow> sorted(rows.size());
+  for (size_t r = 0; r < rows.size(); ++r) {
+    const ProjectRecord& record = projects[static_cast<size_t>(rows[r])];
+    sorted[r].index = rows[r];
+    if (app.sortColumn == 1)
+      foldInto(record.name, sorted[r].key);
+    else if (app.sortColumn == 2)
+      foldInto(platformLabel(record), sorted[r].key);
+    else if (app.sortColumn == 3)
+      foldInto(record.editorVersion.empty() ? installedLabel : record.editorVersion, sorted[r].key);
+  }
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [&app](const SortRow& a, const SortRow& b) { return compareProjectRows(app, a, b); });
+  for (size_t r = 0; r < sorted.size(); ++r) rows[r] = sorted[r].index;
   return rows;
 }
 
