@@ -32,6 +32,19 @@ e2e_control offline false
 e2e_publish 1.0.0 --encrypt >/dev/null
 e2e_click_retry
 e2e_wait 60 test -f "$LAUNCHER_DIR/editor/.zelvan_editor_version" || fail "Retry did not install the editor"
+manifests=$(e2e_requests updates.orvo.test /manifest)
 e2e_wait_status 20 installs_after_retry "Installed version 1.0.0" || fail "Installed is not shown after Retry"
+e2e_expect_text "$SHOT" "${E2E_INSTALLS_BADGE[@]}" "Installed"
+e2e_close_launcher
+
+# No update server configured and no editor: Idle, with the reason.
+rm -rf "$LAUNCHER_DIR/editor"
+e2e_config ""
+e2e_start_launcher
+e2e_go_installs
+e2e_wait_status 20 installs_idle_not_configured "Update server not configured. Please locate or install ORVO Editor." ||
+  fail "the unconfigured update server is not shown"
+e2e_expect_text "$SHOT" "${E2E_INSTALLS_BADGE[@]}" "Idle"
+[ "$(e2e_requests updates.orvo.test /manifest)" -eq "$manifests" ] || fail "an unconfigured launcher asked for a manifest"
 e2e_close_launcher
 e2e_pass

@@ -512,6 +512,7 @@ E2E_INSTALLS_LOCATION=("288*s" "102*s" "W-30*s" "126*s")   # location line (K.to
 E2E_INSTALLS_NAME=("288*s" "76*s" "700*s" "102*s")         # "ORVO <version>" (K.top + 16)
 E2E_INSTALLS_BADGE=("W-280*s" "74*s" "W-38*s" "104*s")     # badge, right-aligned 20 inside
 E2E_INSTALLS_BYTES=("288*s" "182*s" "W-170*s" "204*s")     # byte text under the bar
+E2E_INSTALLS_SPINNER_TEXT=("W-24*s-110*s" "170*s" "W-28*s" "194*s")  # "Checking..." by the spinner
 e2e_click_retry() { e2e_click "W-24*s-110*s+47*s" "168*s+15*s"; }
 e2e_click_cancel_download() { e2e_click "W-24*s-152*s+68*s" "168*s+15*s"; }
 e2e_click_check_updates() { e2e_click "W-24*s-160*s+72*s" "168*s+15*s"; }

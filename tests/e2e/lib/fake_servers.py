@@ -14,6 +14,7 @@ rewriting it. Every request is appended to STATE_DIR/requests.jsonl. Members of 
   known_refresh_tokens            refresh tokens the token endpoint accepts
   manifest                        the manifest object answered at /manifest (null: 404)
   manifest_status                 status forced on the manifest (0: normal)
+  manifest_delay, verify_delay    seconds the manifest and the verification take to answer
   genuine                         digests the verify endpoint calls genuine
   package_dir                     folder the packages are served from (/packages/NAME)
   package_rate                    bytes per second for package bodies (0: unthrottled)
@@ -115,12 +116,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if host == "openidconnect.googleapis.com" and path == "/v1/userinfo":
             return self.userinfo(c, e)
         if host == "updates.orvo.test" and path == "/manifest":
+            time.sleep(c.get("manifest_delay", 0))
             if c.get("manifest_status"):
                 return self.send(c["manifest_status"], {"error": "forced"})
             if c.get("manifest") is None:
                 return self.send(404, {"error": "no manifest"})
             return self.send(200, c["manifest"])
         if host == "updates.orvo.test" and path == "/v1/artifacts/verify" and e["method"] == "POST":
+            time.sleep(c.get("verify_delay", 0))
             try:
                 digest = json.loads(body).get("sha256", "")
             except ValueError:
