@@ -47,6 +47,7 @@ std::string makeTempDir() {
 TempLauncher::TempLauncher()
     : dir(makeTempDir()), home_("HOME", dir.c_str()), zelvanDir_("ZELVAN_DIR", nullptr) {
   adoptOrphanedEditors();
+  waitUntilNoEditorRuns();
 
   initAppState(app);
   app.config = new LauncherConfig();

@@ -15,6 +15,8 @@
 #include <system_error>
 #include <thread>
 
+#include "projects/editor_launch.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -83,6 +85,15 @@ pid_t waitForChildEditor() {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return -1;
+}
+
+bool waitUntilNoEditorRuns() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (isEditorRunning()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
 }
 
 void stopEditor(pid_t pid) {

@@ -17,6 +17,9 @@ void installTestEditor(const std::string& path);
 std::vector<pid_t> childEditors();
 // Waits up to 20 s for a child editor to appear; -1 when none does.
 pid_t waitForChildEditor();
+// Waits up to 20 s until no process named "editor" runs on the machine (another program's test
+// may have one for a moment); false when one still runs.
+bool waitUntilNoEditorRuns();
 // Stops an editor child by its PID and reaps it.
 void stopEditor(pid_t pid);
 // Stops and reaps every child editor.

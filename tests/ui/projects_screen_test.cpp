@@ -353,7 +353,7 @@ TEST_F(EditorProcessProjectsScreen, CreateFindFavourSortOpenAndRemove) {
   // A click on the row opens it in the editor and moves it to the front of the list.
   click(rowOf("Demo").x + 300, rowOf("Demo").y + 26);
   const pid_t editor = waitForChildEditor();
-  ASSERT_GT(editor, 0);
+  ASSERT_GT(editor, 0) << app.notice << app.cannotOpenMessage << order();
   EXPECT_NE(readProcFile(editor, "cmdline").find(launcher.path("work/Demo/Demo.zelvanproj")),
             std::string::npos);
   EXPECT_EQ(app.settings->projects.front().name, "Demo");
