@@ -2,6 +2,7 @@
 // named EditorProcess* start editors or need none running: they must not run in parallel with
 // each other.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -23,6 +24,7 @@
 #include "config/settings.h"
 #include "platform/desktop.h"
 #include "projects/editor_launch.h"
+#include "projects/project_operations.h"
 #include "support/temp_launcher.h"
 #include "support/test_editor.h"
 #include "updater/editor_updater.h"
@@ -41,8 +43,11 @@ __attribute__((constructor)) void printResolvedEditorWhenAsked() {
   AppState app;
   initAppState(app);
   app.settings = new LauncherSettings();
-  if (std::string(mode) == "updater") app.updater = new EditorUpdater("", "");
-  std::printf("%s\n", resolveEditorExecutable(app).c_str());
+  if (std::string(mode) != "1") app.updater = new EditorUpdater("", "");
+  if (std::string(mode) == "label")
+    std::printf("%s\n", editorLabelForProject(app, ProjectRecord()).c_str());
+  else
+    std::printf("%s\n", resolveEditorExecutable(app).c_str());
   std::fflush(stdout);
   _exit(0);
 }
@@ -259,6 +264,33 @@ TEST(EditorProcessLaunch, FailuresBeforeAnyProcessAndOfTheProgramItself) {
   EXPECT_FALSE(isEditorRunning());
 }
 
+TEST(EditorProcessLaunch, NoDescriptorsOrProcessesLeftForTheLaunch) {
+  TempLauncher launcher;
+  writeWholeFile(launcher.path("install/editor"), "x", 0755);
+  const ProjectRecord project = launcher.addProject("Game", 10);
+  // One descriptor left: the pipe needs two.
+  const std::string pipeError = runInChild([&] {
+    const rlimit few = {32, 32};
+    setrlimit(RLIMIT_NOFILE, &few);
+    while (dup(0) >= 0) {
+    }
+    close(31);
+    std::string error;
+    openProjectInEditor(launcher.app, project.path, error);
+    return error;
+  });
+  EXPECT_EQ(pipeError, "Could not create the launch pipe.");
+  // No process may be made: the first fork fails.
+  const std::string forkError = runInChild([&] {
+    const rlimit none = {0, 0};
+    setrlimit(RLIMIT_NPROC, &none);
+    std::string error;
+    openProjectInEditor(launcher.app, project.path, error);
+    return error;
+  });
+  EXPECT_EQ(forkError, "Could not fork the launcher process.");
+}
+
 TEST(EditorProcessLaunch, AHundredLaunchesLeaveNoZombie) {
   TempLauncher launcher;
   installTestEditor(launcher.path("install/editor"));
@@ -397,4 +429,12 @@ TEST_F(EditorProcessHandOff, NoEditorWithAnUpdateServerParksTheProject) {
   EXPECT_FALSE(openProjectInEditor(app(), parked.path, error));
   EXPECT_EQ(error, "ORVO Editor is not installed and automatic installation is not configured.");
   EXPECT_EQ(app().pendingProjectPath, "");
+}
+
+TEST(EditorLabel, TheInstalledVersionBesideTheLauncherNamesTheEditor) {
+  TempLauncher launcher;
+  const std::string exeDir = launcher.path("launcher");
+  EXPECT_EQ(resolvedFromCopyAt(exeDir, "label"), "ORVO Editor");
+  writeWholeFile(exeDir + "/editor/.zelvan_editor_version", "2.3.0\n");
+  EXPECT_EQ(resolvedFromCopyAt(exeDir, "label"), "ORVO 2.3.0");
 }

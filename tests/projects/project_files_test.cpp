@@ -28,32 +28,15 @@ void setLocation(AppState& app, const std::string& location) {
   std::snprintf(app.newProjectLocation, sizeof(app.newProjectLocation), "%s", location.c_str());
 }
 
-// Runs attempt in a child process as an unprivileged user (root passes every permission check)
-// and with the limits it sets; returns the dialog message the child ended with.
+// The dialog's message after an attempt made in a child process as an unprivileged user, with
+// the limits set first.
 std::string createInChild(
     TempLauncher& launcher, const std::function<void()>& limits = [] {}) {
-  int pipeEnds[2];
-  if (pipe(pipeEnds) != 0) return "pipe failed";
-  const pid_t child = fork();
-  if (child == 0) {
-    close(pipeEnds[0]);
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+  return runInChild([&] {
     limits();
     createProject(launcher.app);
-    const std::string& message = launcher.app.createDialogError;
-    ssize_t ignored = write(pipeEnds[1], message.data(), message.size());
-    (void)ignored;
-    _exit(0);
-  }
-  close(pipeEnds[1]);
-  std::string message;
-  char buffer[256];
-  ssize_t n;
-  while ((n = read(pipeEnds[0], buffer, sizeof(buffer))) > 0) message.append(buffer, static_cast<size_t>(n));
-  close(pipeEnds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  return message;
+    return launcher.app.createDialogError;
+  });
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "support/temp_launcher.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -130,4 +132,26 @@ void TestZenity::answer(const std::string& chosen, int status) {
 
 std::string TestZenity::arguments() const {
   return readWholeFile(dir_ + "/args");
+}
+
+std::string runInChild(const std::function<std::string()>& body) {
+  int pipeEnds[2];
+  if (pipe(pipeEnds) != 0) return "pipe failed";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(pipeEnds[0]);
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    const std::string text = body();
+    ssize_t ignored = write(pipeEnds[1], text.data(), text.size());
+    (void)ignored;
+    _exit(0);
+  }
+  close(pipeEnds[1]);
+  std::string text;
+  char buffer[256];
+  ssize_t n;
+  while ((n = read(pipeEnds[0], buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<size_t>(n));
+  close(pipeEnds[0]);
+  waitpid(child, nullptr, 0);
+  return text;
 }

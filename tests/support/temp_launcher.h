@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/app_state.h"
@@ -62,6 +63,10 @@ class TestZenity {
   std::string dir_;
   ScopedEnv path_;
 };
+
+// Runs body in a forked child process, as an unprivileged user when this one is root (root
+// passes every permission check and process limit), and returns the text body returned.
+std::string runInChild(const std::function<std::string()>& body);
 
 // Writes bytes to path (creating parent folders) with the given mode.
 void writeWholeFile(const std::string& path, const std::string& bytes, unsigned mode = 0644);
