@@ -213,6 +213,14 @@ TEST_F(ProjectsScreen, HeadersSortAndFavouritesGoFirst) {
   click(210 + 16 + 22, 64 + 15);
   EXPECT_FALSE(app.favoritesFirst);
   EXPECT_EQ(order(), "alpha beta Alpha Gamma ");
+
+  // "Editor version" sorts by the label shown: a stored version, else "ORVO Editor" here.
+  app.settings->projects[1].editorVersion = "orvo 1.0";  // beta
+  app.settings->projects[3].editorVersion = "ORVO 9.0";  // Gamma
+  const ImVec2 editor = ui.textPosition("Editor version");
+  click(editor.x + 5, editor.y + 4);
+  EXPECT_EQ(app.sortColumn, 3);
+  EXPECT_EQ(order(), "beta Gamma alpha Alpha ");
 }
 
 TEST_F(ProjectsScreen, StarDotsAndRightClicksOnARow) {
