@@ -69,7 +69,9 @@ std::string environmentBlock() {
 
 long statField(pid_t pid, int field) {
   const std::string stat = readProcFile(pid, "stat");
-  std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+  const size_t end = stat.rfind(')');
+  if (end == std::string::npos) return -1;  // the process has gone meanwhile
+  std::istringstream rest(stat.substr(end + 1));
   std::string value;
   for (int i = 3; i <= field; ++i) rest >> value;
   return std::atol(value.c_str());
