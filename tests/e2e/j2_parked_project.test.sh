@@ -18,13 +18,13 @@ e2e_expect_text "$shot" "280*s" "$(e2e_row_y 0)-20*s" "700*s" "$(e2e_row_y 0)-2*
 
 # The server recovers; the click parks the project and retries the install (the updater had failed).
 e2e_control manifest_status 0
-e2e_control package_rate 250000 manifest_delay 3 verify_delay 3
+e2e_control package_rate 250000 manifest_delay 6 verify_delay 6
 e2e_publish 1.2.0 --blob 1000000 >/dev/null
 e2e_click_row 0
+[ "$(e2e_editor_starts)" -eq 0 ] || fail "an editor started although none was installed"
 e2e_shot installs_after_click; shot=$SHOT
 e2e_expect_rgb "$shot" "190*s" "62*s" "42 42 44" 3                   # Installs entry selected
 e2e_expect_text "$shot" "234*s" "16*s" "500*s" "46*s" "Installs"
-[ "$(e2e_editor_starts)" -eq 0 ] || fail "an editor started although none was installed"
 e2e_wait 20 e2e_requests_at_least updates.orvo.test /manifest 2 || fail "the click started no install"
 e2e_wait_text 20 installs_checking "${E2E_INSTALLS_SPINNER_TEXT[@]}" "Checking..." || fail "Checking is not shown"
 e2e_expect_text "$SHOT" "${E2E_INSTALLS_STATUS[@]}" "Checking for updates"

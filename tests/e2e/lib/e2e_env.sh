@@ -49,11 +49,22 @@ e2e_cleanup() {
         case "$(readlink "$fd" 2>/dev/null)" in /tmp/orvo_launcher_*) echo "$fd" ;; esac
       done
     } >"$E2E_SHOTS/failure/processes.txt" 2>/dev/null || true
-    echo "failure details: $E2E_SHOTS/failure"
+    echo "failure details: $E2E_SHOTS/failure (exit status $status)"
   fi
   cleanup_all
 }
 trap e2e_cleanup EXIT
+# A command that ends the journey through set -e says where it was.
+set -E
+trap 'echo "FAIL: \"$BASH_COMMAND\" failed (status $?) at ${BASH_SOURCE[0]##*/}:$LINENO" >&2' ERR
+
+# Fields of /proc/PID/stat after the command name (which may hold spaces): state is 1, pgrp 3.
+e2e_proc_stat() {
+  local line
+  line=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+  line=${line##*) }
+  echo "$line" | cut -d' ' -f"$2"
+}
 
 E2E_PY=python3
 [ -x /usr/bin/python3 ] && E2E_PY=/usr/bin/python3
@@ -274,10 +285,21 @@ e2e_start_launcher() {
   WIN_H=${geometry#*x}
   # The host's scale is the window's content scale: Xft.dpi / 96 when the X server has it.
   local dpi
-  dpi=$(xprop -root RESOURCE_MANAGER 2>/dev/null | sed -n 's/.*Xft\.dpi:[^0-9]*\([0-9.]*\).*/\1/p' | head -n 1)
+  dpi=$(xprop -root RESOURCE_MANAGER 2>/dev/null | sed -n 's/.*Xft\.dpi:[^0-9]*\([0-9.]*\).*/\1/p' | head -n 1 || true)
   E2E_SCALE=1
   [ -n "$dpi" ] && E2E_SCALE=$(awk -v d="$dpi" 'BEGIN { printf "%g", d / 96 }')
-  sleep 1.5  # the first frames and the reveal
+  # Wait for the first drawn frames (a loaded machine may take a while), then for the reveal.
+  local end=$((SECONDS + 30))
+  while :; do
+    # import itself, not screenshot_window: a window not yet viewable is no failure here.
+    if import -window "$WINDOW" "$TEST_TMP/first_frame.png" 2>/dev/null &&
+      [ "$(colour_count "$TEST_TMP/first_frame.png" 2>/dev/null || echo 0)" -gt 20 ]; then
+      break
+    fi
+    [ "$SECONDS" -lt "$end" ] || fail "the launcher window stayed blank"
+    sleep 0.2
+  done
+  sleep 0.8
 }
 
 # Waits up to SECONDS for the launcher to end and sets E2E_EXIT to its status (in this shell,
@@ -285,7 +307,7 @@ e2e_start_launcher() {
 e2e_wait_exit() {
   local timeout=$1 end=$((SECONDS + $1))
   while kill -0 "$LAUNCHER_PID" 2>/dev/null; do
-    [ "$(awk '{print $3}' "/proc/$LAUNCHER_PID/stat" 2>/dev/null)" = Z ] && break
+    [ "$(e2e_proc_stat "$LAUNCHER_PID" 1)" = Z ] && break
     [ "$SECONDS" -lt "$end" ] || return 1
     sleep 0.1
   done
@@ -310,7 +332,7 @@ e2e_kill_launcher() {
 e2e_stop_editors() {
   local pid group
   for pid in $(sed -n 's/^start pid=\([0-9]*\).*/\1/p' "$E2E_LOG/editor.log" 2>/dev/null); do
-    group=$(awk '{print $5}' "/proc/$pid/stat" 2>/dev/null || true)
+    group=$(e2e_proc_stat "$pid" 3 || true)
     [ -n "$group" ] && [ "$group" -gt 1 ] && kill -9 -- "-$group" 2>/dev/null || true
     kill -9 "$pid" 2>/dev/null || true
   done
@@ -322,7 +344,8 @@ e2e_no_editor() {
   local comm
   for comm in /proc/[0-9]*/comm; do
     [ "$(cat "$comm" 2>/dev/null)" = editor ] || continue
-    [ "$(awk '{print $3}' "${comm%/comm}/stat" 2>/dev/null)" = Z ] && continue
+    local pid=${comm#/proc/}
+    [ "$(e2e_proc_stat "${pid%/comm}" 1)" = Z ] && continue
     return 1
   done
   return 0
@@ -384,12 +407,22 @@ e2e_type() {
   sleep 0.3
 }
 
+# A screenshot of the window; a busy X server may refuse one now and then, so it tries again.
+e2e_import() {
+  local try
+  for try in 1 2 3 4 5; do
+    import -window "$WINDOW" "$1" 2>/dev/null && return 0
+    sleep 0.3
+  done
+  fail "could not take a screenshot of the window"
+}
+
 # Takes a screenshot NAME (numbered in the order taken); its path goes to SHOT.
 e2e_shot() {
   E2E_STEP=$((E2E_STEP + 1))
   SHOT="$E2E_SHOTS/$(printf '%02d' "$E2E_STEP")_$1.png"
   sleep 0.3
-  screenshot_window "$WINDOW" "$SHOT"
+  e2e_import "$SHOT"
   E2E_LAST_SHOT=$SHOT
 }
 
@@ -466,7 +499,7 @@ e2e_wait_text() {
   E2E_STEP=$((E2E_STEP + 1))
   E2E_LAST_SHOT="$E2E_SHOTS/$(printf '%02d' "$E2E_STEP")_$name.png"
   while :; do
-    screenshot_window "$WINDOW" "$E2E_LAST_SHOT"
+    e2e_import "$E2E_LAST_SHOT"
     if e2e_shows_text "$E2E_LAST_SHOT" "$@" >/dev/null; then break; fi
     if [ "$SECONDS" -ge "$end" ]; then status=1; break; fi
     sleep 0.5
