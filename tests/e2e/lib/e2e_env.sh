@@ -139,11 +139,30 @@ EOF
   disown "$!"
   e2e_wait 20 test -e "$E2E_SRV/ready" || fail "the local HTTPS server did not start: $(cat "$E2E_SRV/server.log")"
 
-  start_xvfb
+  e2e_start_xvfb
   make_launcher_dir "$LAUNCHER_DIR"
   chown -R "$TEST_UID" "$LAUNCHER_DIR"
 }
 E2E_SUPPORT_DIR="$E2E_LIB/../../support"
+
+# Xvfb on a display of its own (the namespace has its own /tmp and abstract sockets), its
+# messages kept; a start that fails is tried once more before the journey gives up.
+e2e_start_xvfb() {
+  local try fifo number
+  for try in 1 2; do
+    fifo="$TEST_TMP/displayfd.$try"
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -ac -nolisten tcp -screen 0 1400x900x24 3>"$fifo" >>"$E2E_LOG/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    if read -r -t 30 number <"$fifo"; then
+      export DISPLAY=":$number"
+      return 0
+    fi
+    kill "$XVFB_PID" 2>/dev/null || true
+    sleep 1
+  done
+  fail "Xvfb did not start: $(tail -n 5 "$E2E_LOG/xvfb.log")"
+}
 
 # launcher_config.json next to the executable: e2e_config [MANIFEST_URL [DOWNLOADS_DIR]]
 e2e_config() {
