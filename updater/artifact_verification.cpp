@@ -105,8 +105,9 @@ bool verifyArtifactAuthenticity(const std::string& manifestUrl, const std::strin
     error = "Invalid JSON returned by verification endpoint.";
     return false;
   }
-  const auto genuine = document.FindMember("genuine");
-  if (genuine == document.MemberEnd() || !genuine->value.IsBool()) {
+  const rapidjson::Value& reply = document;
+  const auto genuine = reply.FindMember("genuine");
+  if (genuine == reply.MemberEnd() || !genuine->value.IsBool()) {
     error = "Verification response missing genuine field.";
     return false;
   }

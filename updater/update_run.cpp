@@ -144,12 +144,10 @@ bool fetchUpdateManifest(const std::string& manifestUrl, UpdateManifest& manifes
   manifest.sha256 = getJsonStringMember(document, "sha256");
   manifest.plaintextSha256 = getJsonStringMember(document, "plaintext_sha256");
   manifest.encryptionKey.clear();
-  const auto encryption = document.FindMember("encryption");
-  if (encryption != document.MemberEnd() && encryption->value.IsObject()) {
-    const auto key = encryption->value.FindMember("key");
-    if (key != encryption->value.MemberEnd() && key->value.IsString())
-      manifest.encryptionKey.assign(key->value.GetString(), key->value.GetStringLength());
-  }
+  const rapidjson::Value& root = document;
+  const auto encryption = root.FindMember("encryption");
+  if (encryption != root.MemberEnd() && encryption->value.IsObject())
+    manifest.encryptionKey = getJsonStringMember(encryption->value, "key");
   if (manifest.version.empty() || manifest.url.empty()) {
     error = "The update manifest is missing its version or url field.";
     return false;
