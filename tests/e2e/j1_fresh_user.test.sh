@@ -3,7 +3,8 @@
 # through the browser, the signed-in layout whose first frame starts the update check; the editor
 # installs from an encrypted package with its progress on the Installs page; "+ New project"
 # makes a project; a click on its row starts the editor on it, and a second click at once only
-# says "ORVO Editor is already open.".
+# says "ORVO Editor is already open."; the row's menu shows its folder in the file manager, and
+# "Add project from disk" lists and opens the project the file chooser names.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs welcome signin sidebar projects installs install
 e2e_world
@@ -151,7 +152,28 @@ opened=$(e2e_setting 'Projects%5C1%5ClastOpened')
 e2e_click_row 0 138 3
 e2e_shot context_menu; shot=$SHOT
 e2e_expect_text "$shot" "400*s" "$(e2e_row_y 0 138)" "700*s" "$(e2e_row_y 0 138)+130*s" "Open Project"
-xdotool key Escape
+e2e_click_text "$shot" "400*s" "$(e2e_row_y 0 138)" "700*s" "$(e2e_row_y 0 138)+130*s" Show in File Manager
+e2e_wait 10 grep -qxF "open $TEST_HOME/Documents/ORVO Projects/Demo" "$E2E_LOG/xdg-open.log" ||
+  fail "Show in File Manager opened: $(grep -v accounts.google "$E2E_LOG/xdg-open.log")"
+
+# --- "Add project from disk" through the file chooser: recorded first and opened.
+e2e_stop_editors
+sleep 1.5
+imported=$(e2e_make_project Imported)
+echo "$TEST_HOME/Projects/./Imported/Imported.zelvanproj" >"$E2E_LOG/zenity.answer"
+e2e_click "W-24*s-126*s-8*s-74*s" "32*s"
+e2e_wait 10 e2e_editor_started 2 || fail "the project added from disk was not opened"
+grep -qxF "zenity [--file-selection] [--file-filter=ORVO Project | *.zelvanproj] [--title=Open ORVO Project] [--filename=$TEST_HOME/Documents/ORVO Projects/]" \
+  "$E2E_LOG/zenity.log" || fail "the file chooser was run as: $(cat "$E2E_LOG/zenity.log")"
+[ "$(tail -n 1 "$E2E_LOG/editor.log")" = "arg=$imported" ] || fail "the editor got: $(tail -n 1 "$E2E_LOG/editor.log")"
+e2e_wait 10 e2e_setting_is 'Projects%5Csize' 2 || fail "the added project is not in the settings"
+[ "$(e2e_setting 'Projects%5C1%5Cname')" = Imported ] || fail "the added project is not listed first"
+[ "$(e2e_setting 'Projects%5C1%5Cpath')" = "$imported" ] || fail "stored path: $(e2e_setting 'Projects%5C1%5Cpath')"
+[ "$(e2e_setting 'projects%2FlastAddedLocation')" = "$TEST_HOME/Projects/Imported" ] || fail "last added location"
+e2e_move_away
+e2e_shot projects_two_rows
+e2e_expect_text "$SHOT" "280*s" "$(e2e_row_y 0)-20*s" "700*s" "$(e2e_row_y 0)-2*s" "Imported"
+e2e_expect_text "$SHOT" "280*s" "$(e2e_row_y 1)-20*s" "700*s" "$(e2e_row_y 1)-2*s" "Demo"
 e2e_close_launcher
 e2e_stop_editors
 e2e_pass

@@ -527,6 +527,16 @@ e2e_wait_text() {
   return $status
 }
 
+# Clicks the words where the screenshot shows them inside a region (menus laid out by Dear
+# ImGui's style rather than by fixed positions): e2e_click_text FILE X0 Y0 X1 Y1 WORD...
+e2e_click_text() {
+  local file=$1 at
+  at=$("$E2E_PY" "$E2E_LIB/e2e_image.py" find "$file" "$(e2e_px "$2")" "$(e2e_px "$3")" "$(e2e_px "$4")" \
+    "$(e2e_px "$5")" "${@:6}")
+  [ "$at" != none ] || fail "$(basename "$file") shows no '${*:6}' to click"
+  e2e_click "${at% *}" "${at#* }"
+}
+
 # Requests the local server saw: e2e_requests HOST PATH -> count
 e2e_requests() {
   "$E2E_PY" - "$E2E_SRV/requests.jsonl" "$1" "$2" <<'EOF'

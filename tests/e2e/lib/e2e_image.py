@@ -8,6 +8,8 @@
   rects FILE WIDTH TOL X0 Y0 X1 Y1      flat-filled rectangles WIDTH (+-TOL) pixels wide in the
                                         region, from rows of one colour: "x y w h R G B" a line
   ocr FILE X0 Y0 X1 Y1                  the text in the region (tesseract), on one line
+  find FILE X0 Y0 X1 Y1 WORD...         centre "x y" of the first line holding these words in
+                                        the region (case folded), or "none"
 Regions are half-open: X0 <= x < X1, Y0 <= y < Y1.
 """
 import os
@@ -114,8 +116,44 @@ def cmd_ocr(path, x0, y0, x1, y1):
     print(" ".join(out.split()))
 
 
+def cmd_find(path, x0, y0, x1, y1, words):
+    if not shutil.which("tesseract"):
+        print("none")
+        return
+    scale = 4
+    with tempfile.TemporaryDirectory() as tmp:
+        crop = os.path.join(tmp, "crop.png")
+        subprocess.run(["convert", path, "-crop", "%dx%d+%d+%d" % (x1 - x0, y1 - y0, x0, y0), "+repage",
+                        "-colorspace", "Gray", "-negate", "-resize", "%d%%" % (scale * 100), "-normalize", crop],
+                       check=True)
+        tsv = subprocess.run(["tesseract", crop, "-", "--psm", "11", "tsv"], stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL).stdout.decode("utf-8", "replace")
+    want = [w.lower() for w in words]
+    found = []  # (left, top, width, height, text)
+    for line in tsv.splitlines()[1:]:
+        f = line.split("\t")
+        if len(f) == 12 and f[11].strip():
+            found.append((int(f[6]), int(f[7]), int(f[8]), int(f[9]), f[11].strip().lower()))
+    for i, (left, top, w, h, text) in enumerate(found):
+        if want[0] not in text:
+            continue
+        run = [found[i]]
+        for nxt in found[i + 1:i + len(want)]:
+            run.append(nxt)
+        if all(wd in r[4] for wd, r in zip(want, run)) and len(run) >= len(want):
+            right = max(r[0] + r[2] for r in run[:len(want)])
+            bottom = max(r[1] + r[3] for r in run[:len(want)])
+            print(x0 + (left + right) // (2 * scale), y0 + (top + bottom) // (2 * scale))
+            return
+    print("none")
+
+
 def main():
-    cmd, path, args = sys.argv[1], sys.argv[2], [int(a) for a in sys.argv[3:]]
+    cmd, path = sys.argv[1], sys.argv[2]
+    if cmd == "find":
+        cmd_find(path, *[int(a) for a in sys.argv[3:7]], sys.argv[7:])
+        return
+    args = [int(a) for a in sys.argv[3:]]
     if cmd == "ocr":
         cmd_ocr(path, *args)
         return
