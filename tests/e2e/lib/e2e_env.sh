@@ -156,7 +156,8 @@ e2e_start_xvfb() {
     XVFB_PID=$!
     if read -r -t 30 number <"$fifo"; then
       export DISPLAY=":$number"
-      return 0
+      # It said it is ready; make sure a client really gets through before the launcher tries.
+      e2e_wait 10 xdotool getdisplaygeometry >/dev/null && return 0
     fi
     kill "$XVFB_PID" 2>/dev/null || true
     sleep 1
