@@ -2,7 +2,8 @@
 # Journey 7, hostile inputs end to end: a zip-slip package (a ".." entry, an absolute entry), a
 # tampered container, a manifest that names an http:// package and a digest the auth server
 # does not call genuine. Each ends Failed with its sentence and writes nothing outside the
-# staging folder; a project parked for the install reports the failure in "Cannot open project".
+# staging folder; a project parked for the install reports the failure in "Cannot open project",
+# as it does when a genuine package brings no editor program.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs restore sidebar projects installs install popups
 e2e_world
@@ -80,5 +81,22 @@ e2e_wait_status 30 installs_not_genuine \
 e2e_wait 5 e2e_requests_at_least updates.orvo.test /v1/artifacts/verify 1 || fail "no verification request"
 nothing_escaped "non-genuine digest"
 [ ! -e "$LAUNCHER_DIR/downloads/zelvan_editor_1.0.5.zip.decrypted.zip" ] || fail "the decrypted temporary was left"
+
+# A genuine package with nothing to run in it, while a project waits: reported, not parked forever.
+e2e_publish 1.0.6 --no-editor >/dev/null
+e2e_go_projects
+e2e_click_row 0
+e2e_wait 30 test -f "$LAUNCHER_DIR/editor/.zelvan_editor_version" || fail "the package without an editor was not installed"
+found=""
+for _ in $(seq 1 40); do
+  e2e_shot installed_without_editor
+  if e2e_shows_text "$SHOT" "W/2-300*s" "H/2-120*s" "W/2+300*s" "H/2+120*s" "Cannot open project" >/dev/null; then
+    found=yes
+    break
+  fi
+  sleep 0.5
+done
+[ -n "$found" ] || fail "an install without an editor left the project parked without a word"
+[ "$(e2e_editor_starts)" -eq 0 ] || fail "an editor was started"
 e2e_close_launcher
 e2e_pass

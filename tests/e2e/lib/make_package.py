@@ -6,6 +6,7 @@ Usage: make_package.py OUT VERSION [--encrypt] [--blob BYTES] [--evil NAME] [--t
   --blob BYTES  add BYTES of incompressible data (slow or large downloads)
   --evil NAME   add an entry with this raw name (zip-slip attempts such as ../escaped)
   --tamper      flip one ciphertext byte after encrypting (the tag no longer matches)
+  --no-editor   leave the editor program out (a package that installs nothing to run)
 Prints one JSON object: sha256, plaintext_sha256, key (empty when plain), size.
 The package holds "editor", the test editor program: it records its pid, working folder and
 arguments in $E2E_LOG_DIR/editor.log and stays alive until killed; with --version it prints
@@ -35,13 +36,14 @@ while :; do sleep 1; done
 """
 
 
-def build_zip(version, blob, evil):
+def build_zip(version, blob, evil, with_editor=True):
     buf = io.BytesIO()
     with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
-        info = zipfile.ZipInfo("editor")
-        info.external_attr = (0o100755 << 16)
-        info.compress_type = zipfile.ZIP_DEFLATED
-        z.writestr(info, EDITOR.replace("@VERSION@", version))
+        if with_editor:
+            info = zipfile.ZipInfo("editor")
+            info.external_attr = (0o100755 << 16)
+            info.compress_type = zipfile.ZIP_DEFLATED
+            z.writestr(info, EDITOR.replace("@VERSION@", version))
         info = zipfile.ZipInfo("data/readme.txt")
         info.external_attr = (0o100644 << 16)
         z.writestr(info, "ORVO Editor test build %s\n" % version)
@@ -66,8 +68,9 @@ def main():
     p.add_argument("--blob", type=int, default=0)
     p.add_argument("--evil", default="")
     p.add_argument("--tamper", action="store_true")
+    p.add_argument("--no-editor", action="store_true")
     a = p.parse_args()
-    plain = build_zip(a.version, a.blob, a.evil)
+    plain = build_zip(a.version, a.blob, a.evil, not a.no_editor)
     key_text = ""
     data = plain
     if a.encrypt:
