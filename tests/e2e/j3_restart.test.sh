@@ -2,7 +2,7 @@
 # Journey 3, a restart: the stored refresh token restores the session silently (the signed-in
 # layout from the first frame, the identity refreshed from userinfo); a refresh the server
 # rejects falls back to the welcome screen with "The stored session is no longer valid." and
-# keeps the token.
+# keeps the token; closing the window while the browser never answers ends the launcher at once.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs welcome restore sidebar
 e2e_world
@@ -45,5 +45,14 @@ sleep 0.5
 e2e_shot welcome_session_invalid
 e2e_expect_text "$SHOT" "$bx0" "$by1+6*s" "$bx1" "$by1+40*s" "The stored session is no longer valid."
 [ "$(e2e_setting 'auth%2FrefreshToken')" = "stored-refresh-token" ] || fail "the rejected token was not kept"
-e2e_close_launcher
+
+# A browser that never answers: closing the window while waiting ends the launcher at once.
+touch "$E2E_LOG/browser.off"
+e2e_click "($bx0+$bx1)/2" "($by0+$by1)/2"
+e2e_wait 20 grep -q '^open https://accounts.google.com' "$E2E_LOG/xdg-open.log" || fail "Sign in did not open the browser"
+e2e_shot waiting_for_browser
+[ "$(e2e_bbox "$SHOT" "13 110 253" 2 0 0 "W*0.4" H)" = none ] || fail "not waiting for the browser"
+close_window "$WINDOW"
+e2e_wait_exit 10 || fail "the launcher did not end within 10 s of closing while waiting for the browser"
+[ "$E2E_EXIT" -eq 0 ] || fail "closing while waiting ended the launcher with $E2E_EXIT"
 e2e_pass

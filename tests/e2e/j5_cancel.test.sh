@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Journey 5, cancel: "Cancel download" during a slow download ends with "Download cancelled.",
-# no ".part" file is left, and the editor installed before still runs projects.
+# no ".part" file is left, and the editor installed before still runs projects; closing the
+# window during a download ends the launcher promptly, again without a ".part" file.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs restore sidebar projects installs install
 e2e_world
@@ -30,6 +31,15 @@ e2e_click_row 0
 e2e_wait 10 e2e_editor_started 1 || fail "the previous editor did not start"
 grep -q "^start pid=[0-9]* version=1.0.0 " "$E2E_LOG/editor.log" || fail "editor: $(head -n 1 "$E2E_LOG/editor.log")"
 grep -qxF "arg=$project" "$E2E_LOG/editor.log" || fail "editor arguments: $(cat "$E2E_LOG/editor.log")"
-e2e_close_launcher
 e2e_stop_editors
+
+# Closing the window in the middle of a download ends the launcher at once and leaves no .part.
+e2e_go_installs
+e2e_click_retry
+e2e_wait 30 sh -c "ls '$LAUNCHER_DIR'/downloads/*.part" >/dev/null || fail "Retry started no download"
+close_window "$WINDOW"
+e2e_wait_exit 15 || fail "the launcher did not end within 15 s of closing during a download"
+[ "$E2E_EXIT" -eq 0 ] || fail "closing during a download ended the launcher with $E2E_EXIT"
+[ -z "$(ls "$LAUNCHER_DIR"/downloads/*.part 2>/dev/null)" ] || fail "closing during a download left a .part file"
+[ "$(cat "$LAUNCHER_DIR/editor/.zelvan_editor_version")" = 1.0.0 ] || fail "the installed version changed"
 e2e_pass
