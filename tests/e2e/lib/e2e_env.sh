@@ -146,13 +146,14 @@ EOF
 E2E_SUPPORT_DIR="$E2E_LIB/../../support"
 
 # Xvfb on a display of its own (the namespace has its own /tmp and abstract sockets), its
-# messages kept; a start that fails is tried once more before the journey gives up.
+# messages kept; a start that fails is tried once more before the journey gives up. E2E_SCREEN
+# sets the screen size (default 1400x900x24).
 e2e_start_xvfb() {
   local try fifo number
   for try in 1 2; do
     fifo="$TEST_TMP/displayfd.$try"
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -ac -nolisten tcp -screen 0 1400x900x24 3>"$fifo" >>"$E2E_LOG/xvfb.log" 2>&1 &
+    Xvfb -displayfd 3 -ac -noreset -nolisten tcp -screen 0 "${E2E_SCREEN:-1400x900x24}" 3>"$fifo" >>"$E2E_LOG/xvfb.log" 2>&1 &
     XVFB_PID=$!
     if read -r -t 30 number <"$fifo"; then
       export DISPLAY=":$number"
