@@ -2,7 +2,8 @@
 # Journey 3, a restart: the stored refresh token restores the session silently (the signed-in
 # layout from the first frame, the identity refreshed from userinfo); a refresh the server
 # rejects falls back to the welcome screen with "The stored session is no longer valid." and
-# keeps the token; closing the window while the browser never answers ends the launcher at once.
+# keeps the token; each signed-in period starts one update check; closing the window while the
+# browser never answers ends the launcher at once.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs welcome restore sidebar
 e2e_world
@@ -30,8 +31,9 @@ e2e_shot restored
 e2e_expect_text "$SHOT" "54*s" "H-104*s" "190*s" "H-82*s" "Ada Lovelace"
 e2e_close_launcher
 
-# The server no longer accepts the token.
-e2e_control refresh_status 400
+# The server no longer accepts the token (and takes its time saying so, so that the restoring
+# layout shows first and starts this period's update check).
+e2e_control refresh_status 400 refresh_delay 2
 e2e_start_launcher
 found=""
 for _ in $(seq 1 60); do
@@ -45,6 +47,34 @@ sleep 0.5
 e2e_shot welcome_session_invalid
 e2e_expect_text "$SHOT" "$bx0" "$by1+6*s" "$bx1" "$by1+40*s" "The stored session is no longer valid."
 [ "$(e2e_setting 'auth%2FrefreshToken')" = "stored-refresh-token" ] || fail "the rejected token was not kept"
+
+# One update check per signed-in period: the failed restore's period already had its check,
+# so the sign-in that follows starts none; a sign-out and a new sign-in start the next one.
+e2e_control refresh_delay 0
+manifests=$(e2e_requests updates.orvo.test /manifest)
+[ "$manifests" -ge 2 ] || fail "the restoring layout of the second start started no update check"
+sign_in_through_browser() {
+  e2e_reset_log xdg-open.log
+  e2e_click "($bx0+$bx1)/2" "($by0+$by1)/2"
+  e2e_wait 30 grep -q '^browser ok' "$E2E_LOG/xdg-open.log" || fail "the browser sign-in failed: $(cat "$E2E_LOG/xdg-open.log")"
+  e2e_wait 20 e2e_setting_is 'auth%2FuserEmail' ada@example.test || fail "the sign-in was not stored"
+}
+e2e_settings_token_gone() { [ -z "$(e2e_setting 'auth%2FrefreshToken')" ]; }
+sign_in_through_browser
+sleep 1.5
+[ "$(e2e_requests updates.orvo.test /manifest)" -eq "$manifests" ] ||
+  fail "a sign-in after a failed restore started a second update check in the same period"
+e2e_click "105*s" "H-38*s"                                          # "Sign out"
+e2e_wait 10 e2e_settings_token_gone || fail "Sign out kept the refresh token"
+sleep 0.5
+e2e_shot signed_out
+[ "$(e2e_bbox "$SHOT" "13 110 253" 2 0 0 "W*0.4" H)" != none ] || fail "Sign out did not show the welcome screen"
+sign_in_through_browser
+e2e_wait 10 e2e_requests_at_least updates.orvo.test /manifest $((manifests + 1)) ||
+  fail "the signed-in period after a sign-out started no update check"
+e2e_click "105*s" "H-38*s"
+e2e_wait 10 e2e_settings_token_gone || fail "the second Sign out kept the refresh token"
+sleep 0.5
 
 # A browser that never answers: closing the window while waiting ends the launcher at once.
 touch "$E2E_LOG/browser.off"

@@ -65,7 +65,7 @@ e2e_shot cancelled
 [ "$(e2e_requests oauth2.googleapis.com /token)" -eq 0 ] || fail "a cancelled attempt exchanged a code"
 [ -z "$(e2e_setting 'auth%2FrefreshToken')" ] || fail "a cancelled attempt stored a token"
 
-: >"$E2E_LOG/xdg-open.log"
+e2e_reset_log xdg-open.log
 touch "$E2E_LOG/browser.hold"
 e2e_click "($bx0+$bx1)/2" "($by0+$by1)/2"
 e2e_wait 20 grep -q '^open https://' "$E2E_LOG/xdg-open.log" || fail "the second Sign in did not open the browser"

@@ -539,6 +539,12 @@ e2e_click_text() {
   e2e_click "${at% *}" "${at#* }"
 }
 
+# Empties one of the stand-ins' logs (they write as the test user).
+e2e_reset_log() {
+  : >"$E2E_LOG/$1"
+  chown "$TEST_UID" "$E2E_LOG/$1"
+}
+
 # Requests the local server saw: e2e_requests HOST PATH -> count
 e2e_requests() {
   "$E2E_PY" - "$E2E_SRV/requests.jsonl" "$1" "$2" <<'EOF'
