@@ -14,13 +14,12 @@
 #include "updater/editor_updater.h"
 
 void pollOwnedObjects(AppState& app) {
-  (void)app;
-  // [sign-in poll]
   if (app.session) pollAuthSession(*app.session);
-  // [updater join and parked-project hand-off]
-  if (app.updater) app.updater->joinFinishedWorker();
-  if (app.updater && !app.pendingProjectPath.empty()) handOffParkedProject(app);
-  // [second-chance restore]
+  if (app.updater) {
+    app.updater->joinFinishedWorker();
+    if (!app.pendingProjectPath.empty()) handOffParkedProject(app);
+  }
+  // A stored token that start-up did not restore gets one silent restore per run.
   if (app.session && !app.sessionRestoreAttempted && app.session->state == AuthState::SignedOut &&
       !app.settings->refreshToken.empty()) {
     app.sessionRestoreAttempted = true;
@@ -86,18 +85,15 @@ void drawMainWindow(AppState& app) {
       app.updateCheckStarted = true;
       app.updater->startUpdateCheck();
     }
-    // [sidebar]
     drawSidebar(app);
-    // [projects page]
-    if (app.page == Projects) drawProjectsScreen(app);
-    // [installs page]
-    if (app.page == Installs) drawInstallsScreen(app);
+    if (app.page == Projects)
+      drawProjectsScreen(app);
+    else
+      drawInstallsScreen(app);
   } else {
-    // [welcome screen]
     drawWelcomeScreen(app);
   }
 
-  // [create-project and cannot-open popups]
   drawProjectPopups(app);
 
   uiThemeReveal(list, rect);
