@@ -56,6 +56,7 @@ e2e_wait 30 e2e_setting_set 'auth%2FrefreshToken' || fail "no refresh token was 
 case "$(e2e_setting 'auth%2FrefreshToken')" in refresh-*) ;; *) fail "stored token: $(e2e_setting 'auth%2FrefreshToken')" ;; esac
 [ "$(e2e_setting 'auth%2FuserName')" = "Ada Lovelace" ] || fail "stored name: $(e2e_setting 'auth%2FuserName')"
 [ "$(e2e_setting 'auth%2FuserEmail')" = "ada@example.test" ] || fail "stored e-mail"
+[ "$(stat -c %a "$SETTINGS_FILE")" = 600 ] || fail "the settings file with the token is mode $(stat -c %a "$SETTINGS_FILE")"
 e2e_wait 20 e2e_requests_at_least updates.orvo.test /manifest 1 || fail "the first signed-in frame started no update check"
 grep -q '"query": "platform=linux"' "$E2E_SRV/requests.jsonl" || fail "the manifest was not asked for platform=linux"
 
@@ -139,6 +140,14 @@ e2e_wait 10 e2e_editor_started 1 || fail "the editor did not start"
 grep -qx "start pid=[0-9]* version=1.0.0 cwd=$LAUNCHER_DIR/editor argc=1" "$E2E_LOG/editor.log" ||
   fail "editor started as: $(head -n 1 "$E2E_LOG/editor.log")"
 grep -qxF "arg=$project" "$E2E_LOG/editor.log" || fail "editor arguments: $(cat "$E2E_LOG/editor.log")"
+# The editor inherits the single-instance lock and its standard streams, nothing else of ours.
+# (Looked at from outside while the editor shell idles: its only own descriptor is its script.)
+editor_pid=$(sed -n 's/^start pid=\([0-9]*\).*/\1/p' "$E2E_LOG/editor.log" | head -n 1)
+sleep 0.5
+descriptors=$(for fd in /proc/"$editor_pid"/fd/*; do echo "${fd##*/} $(readlink "$fd")"; done)
+leaked=$(echo "$descriptors" | grep -v "^[012] \| /tmp/orvo_launcher_$TEST_UID.lock$\| $LAUNCHER_DIR/editor/editor$" || true)
+[ -z "$leaked" ] || fail "the editor inherited descriptors: $leaked"
+echo "$descriptors" | grep -q " /tmp/orvo_launcher_$TEST_UID.lock$" || fail "the editor does not hold the lock: $descriptors"
 sleep 1.5
 [ "$(e2e_editor_starts)" -eq 1 ] || fail "the second click started another editor"
 e2e_move_away

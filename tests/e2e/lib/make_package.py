@@ -8,7 +8,7 @@ Usage: make_package.py OUT VERSION [--encrypt] [--blob BYTES] [--evil NAME] [--t
   --tamper      flip one ciphertext byte after encrypting (the tag no longer matches)
   --no-editor   leave the editor program out (a package that installs nothing to run)
 Prints one JSON object: sha256, plaintext_sha256, key (empty when plain), size.
-The package holds "editor", the test editor program: it records its pid, working folder and
+The package holds "editor", the test editor program: it records its pid, working folder,
 arguments in $E2E_LOG_DIR/editor.log and stays alive until killed; with --version it prints
 its version and ends.
 """
