@@ -24,7 +24,7 @@ e2e_close_launcher
 # --- Configured: the welcome screen.
 e2e_config
 digest=$(e2e_publish 1.0.0 --encrypt --blob 1500000)
-e2e_control package_rate 300000
+e2e_control hold_package true                                        # the download stops halfway
 e2e_start_launcher
 e2e_shot welcome_idle; shot=$SHOT
 e2e_expect_rgb "$shot" "30*s" "30*s" "28 28 31" 4                    # sign-in panel (left 40 %)
@@ -81,6 +81,7 @@ done
 e2e_expect_rgb "$shot" "W-24*s-170*s" "176*s" "64 64 70" 3           # the rest of the track
 e2e_expect_text "$shot" "${E2E_INSTALLS_BYTES[@]}" "/ 1.4 MB"
 e2e_rects "$shot" "136*s" "W-24*s-160*s" "160*s" W "210*s" | grep -q . || fail "no Cancel download button"
+e2e_control hold_package false
 e2e_wait 60 test -f "$LAUNCHER_DIR/editor/.zelvan_editor_version" || fail "the editor was not installed"
 e2e_wait_status 20 installs_installed "Installed version 1.0.0" || fail "Installed is not shown"
 e2e_expect_text "$E2E_LAST_SHOT" "${E2E_INSTALLS_NAME[@]}" "ORVO 1.0.0"

@@ -18,7 +18,7 @@ e2e_expect_text "$shot" "280*s" "$(e2e_row_y 0)-20*s" "700*s" "$(e2e_row_y 0)-2*
 
 # The server recovers; the click parks the project and retries the install (the updater had failed).
 e2e_control manifest_status 0
-e2e_control package_rate 250000 manifest_delay 6 verify_delay 6
+e2e_control hold_manifest true hold_package true hold_verify true
 e2e_publish 1.2.0 --blob 1000000 >/dev/null
 e2e_click_row 0
 [ "$(e2e_editor_starts)" -eq 0 ] || fail "an editor started although none was installed"
@@ -29,10 +29,13 @@ e2e_wait 20 e2e_requests_at_least updates.orvo.test /manifest 2 || fail "the cli
 e2e_wait_text 20 installs_checking "${E2E_INSTALLS_SPINNER_TEXT[@]}" "Checking..." || fail "Checking is not shown"
 e2e_expect_text "$SHOT" "${E2E_INSTALLS_STATUS[@]}" "Checking for updates"
 e2e_expect_text "$SHOT" "${E2E_INSTALLS_BADGE[@]}" "Checking"
+e2e_control hold_manifest false
 e2e_wait_status 30 installs_parked_downloading "Downloading editor 1.2.0" || fail "no download shown"
+e2e_control hold_package false
 e2e_wait_text 30 installs_installing "${E2E_INSTALLS_SPINNER_TEXT[@]}" "Installing..." || fail "Installing is not shown"
 e2e_expect_text "$SHOT" "${E2E_INSTALLS_STATUS[@]}" "Installing editor 1.2.0"
 e2e_expect_text "$SHOT" "${E2E_INSTALLS_BADGE[@]}" "Installing"
+e2e_control hold_verify false
 
 e2e_wait 60 e2e_editor_started 1 || fail "the parked project was not opened after the install"
 grep -qxF "arg=$project" "$E2E_LOG/editor.log" || fail "editor arguments: $(cat "$E2E_LOG/editor.log")"

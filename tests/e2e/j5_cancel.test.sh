@@ -11,7 +11,7 @@ project=$(e2e_make_project Keeper)
 e2e_settings stored-refresh-token "Ada Lovelace" ada@example.test "$project"
 e2e_preinstall_editor 1.0.0
 e2e_publish 2.0.0 --encrypt --blob 3000000 >/dev/null
-e2e_control package_rate 100000
+e2e_control package_rate 20000                                       # a download of minutes
 e2e_start_launcher
 e2e_go_installs
 e2e_wait 30 sh -c "ls '$LAUNCHER_DIR'/downloads/*.part" >/dev/null || fail "no .part file while downloading"

@@ -55,6 +55,14 @@ e2e_expect_text "$SHOT" "$bx0" "$by0" "$bx1" "$by0+120" "Finish signing in in yo
 read -r cx cy cw ch _ <<<"$(e2e_rects "$SHOT" "320*s-2" 0 "$by0" "W*0.4" H | grep ' 32 32 32$' | head -n 1)"
 [ -n "$cx" ] || fail "no Cancel button while waiting"
 e2e_click "$cx+$cw/2" "$cy+$ch/2"
+# Only once the launcher has taken the Cancel (the Sign in button is back) does the browser go on.
+cancelled=""
+for _ in $(seq 1 60); do
+  e2e_shot cancel_taken
+  if [ "$(sign_in_button "$SHOT")" != none ]; then cancelled=yes; break; fi
+  sleep 0.3
+done
+[ -n "$cancelled" ] || fail "Cancel did not bring back the Sign in button"
 rm -f "$E2E_LOG/browser.hold"
 # The browser answers the abandoned attempt's listener, which is closed: nothing may come of it.
 e2e_wait 30 grep -q '^browser ' "$E2E_LOG/xdg-open.log" || fail "the held browser never finished"
@@ -107,12 +115,12 @@ e2e_expect_text "$SHOT" "54*s" "H-88*s" "190*s" "H-66*s" "ada@example.test"
 e2e_close_launcher
 
 # --- A second start: signed in from the first frame, the stored token refreshed, kept.
-e2e_control refresh_delay 3
+e2e_control hold_refresh true
 e2e_start_launcher
 e2e_shot restoring
 [ "$(sign_in_button "$SHOT")" = none ] || fail "the welcome screen showed during the silent restore"
 e2e_expect_text "$SHOT" "54*s" "H-104*s" "190*s" "H-82*s" "Ada Lovelace"
-e2e_control refresh_delay 0
+e2e_control hold_refresh false
 e2e_wait 20 e2e_requests_at_least openidconnect.googleapis.com /v1/userinfo 2 || fail "the restore did not finish"
 grep -q "\"body\": \"client_id=[^\"]*&client_secret=[^\"]*&grant_type=refresh_token&refresh_token=$token\"" \
   "$E2E_SRV/requests.jsonl" || fail "the restore did not present the stored token"

@@ -20,6 +20,9 @@ rewriting it. Every request is appended to STATE_DIR/requests.jsonl. Members of 
   package_rate                    bytes per second for package bodies (0: unthrottled)
   package_status                  status forced on packages (0: normal)
   offline                         true: TLS handshakes for updates/packages hosts are refused
+  hold_refresh, hold_manifest,    while true, the refresh grant, the manifest, the verification
+  hold_verify, hold_package       and the second half of a package wait (at most 120 s), so a
+                                  test sees a passing state for as long as it needs to
 """
 import base64
 import hashlib
@@ -49,6 +52,12 @@ def control():
             return json.load(f)
     except (OSError, ValueError):
         return {}
+
+
+def hold(name):
+    end = time.time() + 120
+    while control().get(name) and time.time() < end:
+        time.sleep(0.1)
 
 
 def log(entry):
@@ -117,6 +126,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.userinfo(c, e)
         if host == "updates.orvo.test" and path == "/manifest":
             time.sleep(c.get("manifest_delay", 0))
+            hold("hold_manifest")
+            c = control()
             if c.get("manifest_status"):
                 return self.send(c["manifest_status"], {"error": "forced"})
             if c.get("manifest") is None:
@@ -124,6 +135,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.send(200, c["manifest"])
         if host == "updates.orvo.test" and path == "/v1/artifacts/verify" and e["method"] == "POST":
             time.sleep(c.get("verify_delay", 0))
+            hold("hold_verify")
+            c = control()
             try:
                 digest = json.loads(body).get("sha256", "")
             except ValueError:
@@ -180,6 +193,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                    "token_type": "Bearer", "expires_in": 3599})
         if grant == "refresh_token":
             time.sleep(c.get("refresh_delay", 0))
+            hold("hold_refresh")
+            c = control()
             if c.get("refresh_status"):
                 return self.send(c["refresh_status"], {"error": "invalid_grant"})
             if form.get("refresh_token") not in c.get("known_refresh_tokens", []) + self.refresh_tokens():
@@ -227,12 +242,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         rate = c.get("package_rate", 0)
         chunk = 16384
+        sent = 0
+        held = False
         try:
             with open(path, "rb") as f:
                 while True:
+                    if not held and sent >= size // 2:
+                        held = True
+                        hold("hold_package")
                     data = f.read(chunk)
                     if not data:
                         break
+                    sent += len(data)
                     self.wfile.write(data)
                     self.wfile.flush()
                     if rate:
