@@ -1,9 +1,8 @@
 // A Dear ImGui context without window or GPU, with the launcher's theme and fonts, driven by
-// simulated input. Screens draw into it as they do in the real window; tests read the draw data.
+// simulated input. Screens draw into it as they do in the real window; tests read what was drawn.
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,37 +18,30 @@ class HeadlessUi {
 
   // NewFrame, then the theme's per-frame calls (scale, tick, style) as the launcher makes them.
   void newFrame();
-  // Render; the frame's draw data is kept for the queries below until the next endFrame.
+  // Render, and note the glyphs drawn for the text queries below.
   void endFrame();
-  // newFrame, draw, endFrame.
-  void frame(const std::function<void()>& draw);
+  void frame(const std::function<void()>& draw);  // newFrame, draw, endFrame
 
   // Input, applied at the next newFrame.
-  void moveMouse(float x, float y);
-  void pressMouse(int button = 0);
-  void releaseMouse(int button = 0);
-  void pressKey(ImGuiKey key);
-  void releaseKey(ImGuiKey key);
-  void setModifiers(bool ctrl, bool shift = false, bool alt = false);
-  void typeText(const char* text);
-  void wheel(float dy);
+  void moveMouse(float x, float y) { io().MousePos = ImVec2(x, y); }
+  void pressMouse(int button = 0) { io().MouseDown[button] = true; }
+  void releaseMouse(int button = 0) { io().MouseDown[button] = false; }
+  void pressKey(ImGuiKey key) { io().KeysDown[key] = true; }
+  void releaseKey(ImGuiKey key) { io().KeysDown[key] = false; }
+  void typeText(const char* text) { io().AddInputCharactersUTF8(text); }
   // The frames of a move to (x, y), a press and a release there; draw runs inside each frame.
   void click(float x, float y, const std::function<void()>& draw);
+  // The theme scale of the next frames (fonts are rebuilt before the frame after the change).
+  void setScale(float scale) { scale_ = scale; }
 
-  // The theme scale the next frames use (fonts are rebuilt before the frame after the change).
-  void setScale(float scale);
-  float scale() const { return scale_; }
-  ImGuiContext* context() const { return context_; }
-
-  // The last rendered frame.
-  const ImDrawData& drawData() const { return drawData_; }
-  // True when the last frame drew the text (spaces are ignored: they draw nothing). Finds text
-  // from any font of the theme, also when it is part of a longer text or wrapped over lines.
+  // The last rendered frame, valid until the next newFrame.
+  const ImDrawData& drawData() const;
+  // True when the last frame drew the text (spaces are ignored: they draw nothing), in any font of
+  // the theme, also as part of a longer text or wrapped over lines, also cut by a clip rectangle.
   bool drewText(const std::string& text) const;
-  // The position text was drawn at (the point given to AddText); a test failure and (-1, -1) when
-  // the last frame did not draw it.
+  // Where text was drawn (the point given to AddText); a test failure and (-1, -1) when it was not.
   ImVec2 textPosition(const std::string& text) const;
-  // Every text of the last frame, glyph runs joined without spaces, for failure messages.
+  // Every text of the last frame, runs separated by " | ", for failure messages.
   std::string drawnText() const;
   // True when some vertex of the last frame inside rect has this colour.
   bool drewColourIn(ImU32 colour, const ImRect& rect) const;
@@ -59,18 +51,12 @@ class HeadlessUi {
     unsigned int codepoint;
     ImVec2 origin;  // the AddText position of the glyph's text run (floored, as drawn)
   };
+  ImGuiIO& io() const;
   void collectGlyphs();
   int findText(const std::string& text) const;  // index into glyphs_ or -1
 
   ImGuiContext* context_ = nullptr;
-  ImGuiContext* previous_ = nullptr;
-  float scale_ = 1.0f;
-  float width_ = 0.0f;
-  float height_ = 0.0f;
-  float pendingWheel_ = 0.0f;
-  std::vector<std::unique_ptr<ImDrawList>> lists_;  // copies of the last frame's lists
-  std::vector<ImDrawList*> listPointers_;
-  ImDrawData drawData_;
+  float scale_;
   std::vector<Glyph> glyphs_;      // the last frame's drawn glyphs in drawing order, spaces excluded
   std::vector<size_t> runStarts_;  // glyph indices where a separately drawn text run begins
 };

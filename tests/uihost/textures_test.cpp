@@ -8,12 +8,11 @@
 
 namespace {
 
-// Stands in for the GPU: hands out texture names and records what was created and deleted.
+// Stands in for the GPU: hands out texture names and keeps the live ones.
 struct RecordingRenderer {
   intptr_t next = 100;
   std::map<intptr_t, int> live;  // name -> width
   int created = 0;
-  int destroyed = 0;
 
   UiTextureUploader uploader() {
     UiTextureUploader u;
@@ -25,42 +24,49 @@ struct RecordingRenderer {
       return reinterpret_cast<ImTextureID>(self->next++);
     };
     u.destroy = [](void* user, ImTextureID id) {
-      auto* self = static_cast<RecordingRenderer*>(user);
-      self->live.erase(reinterpret_cast<intptr_t>(id));
-      ++self->destroyed;
+      static_cast<RecordingRenderer*>(user)->live.erase(reinterpret_cast<intptr_t>(id));
     };
     return u;
   }
 };
 
-TEST(Textures, CreateUploadDrawAndUnregister) {
+TEST(Textures, UploadedForTheirFirstDrawReplacedDeletedAndUnregistered) {
   HeadlessUi ui(400, 300);
   RecordingRenderer renderer;
   ImTextureData texture;
   texture.Create(ImTextureFormat_RGBA32, 4, 2);
-  ASSERT_NE(texture.GetPixels(), nullptr);
-  EXPECT_EQ(texture.GetSizeInBytes(), 32);
+  ASSERT_EQ(texture.GetSizeInBytes(), 32);
   texture.GetPixels()[31] = 0xFF;
   texture.SetStatus(ImTextureStatus_WantCreate);
   ImGui::RegisterUserTexture(&texture);
   ImGui::RegisterUserTexture(&texture);  // twice is once
+  auto other = std::make_unique<ImTextureData>();
+  other->Create(ImTextureFormat_Alpha8, 3, 3);
+  ImGui::RegisterUserTexture(other.get());
 
-  // Drawn before the upload: the draw command names the texture and is pointed at the upload.
+  // Drawn before its upload: the draw command is pointed at the uploaded texture.
   ui.newFrame();
   ImGui::GetForegroundDrawList()->AddImage(texture.GetTexID(), ImVec2(0, 0), ImVec2(40, 20));
   ImGui::Render();
   ImDrawData* drawData = ImGui::GetDrawData();
   EXPECT_TRUE(uiProcessTextures(renderer.uploader(), drawData));
-  EXPECT_EQ(renderer.created, 1);
+  EXPECT_EQ(renderer.created, 2);
   EXPECT_EQ(texture.Status, ImTextureStatus_OK);
   ASSERT_NE(texture.TexID, nullptr);
-  EXPECT_EQ(texture.GetTexID(), texture.TexID);
   bool pointed = false;
   for (int n = 0; n < drawData->CmdListsCount; ++n)
     for (const ImDrawCmd& cmd : drawData->CmdLists[n]->CmdBuffer) pointed |= cmd.TextureId == texture.TexID;
   EXPECT_TRUE(pointed);
-
   EXPECT_FALSE(uiProcessTextures(renderer.uploader(), nullptr)) << "uploaded once";
+
+  // New pixels replace the renderer's texture; a deleted texture's goes on the next pass.
+  other->SetStatus(ImTextureStatus_WantCreate);
+  uiProcessTextures(renderer.uploader(), nullptr);
+  EXPECT_EQ(renderer.created, 3);
+  EXPECT_EQ(renderer.live.size(), 2u);
+  other.reset();
+  uiProcessTextures(renderer.uploader(), nullptr);
+  EXPECT_EQ(renderer.live.size(), 1u);
 
   ImGui::UnregisterUserTexture(&texture);
   EXPECT_EQ(texture.TexID, nullptr);
@@ -68,47 +74,22 @@ TEST(Textures, CreateUploadDrawAndUnregister) {
   EXPECT_TRUE(uiProcessTextures(renderer.uploader(), nullptr));
   EXPECT_TRUE(renderer.live.empty());
   texture.DestroyPixels();
-  EXPECT_EQ(texture.GetPixels(), nullptr);
   texture.DestroyPixels();  // harmless twice
+  EXPECT_EQ(texture.GetPixels(), nullptr);
 }
 
-TEST(Textures, ReuploadOnWantCreateAndCleanUpOnDeleteOrShutdown) {
-  HeadlessUi ui(400, 300);
+TEST(Textures, AllDestroyedAtShutdownAndTheyOutliveTheirContext) {
   RecordingRenderer renderer;
-  auto first = std::make_unique<ImTextureData>();
-  first->Create(ImTextureFormat_RGBA32, 2, 2);
-  ImGui::RegisterUserTexture(first.get());
-  ImTextureData second;
-  second.Create(ImTextureFormat_Alpha8, 3, 3);
-  EXPECT_EQ(second.GetSizeInBytes(), 9);
-  ImGui::RegisterUserTexture(&second);
-  uiProcessTextures(renderer.uploader(), nullptr);
-  EXPECT_EQ(renderer.live.size(), 2u);
-
-  // New pixels: the old renderer texture is replaced.
-  second.SetStatus(ImTextureStatus_WantCreate);
-  uiProcessTextures(renderer.uploader(), nullptr);
-  EXPECT_EQ(renderer.live.size(), 2u);
-  EXPECT_EQ(renderer.created, 3);
-
-  // Deleting a registered texture takes it out of the list; its renderer texture goes next time.
-  first.reset();
-  uiProcessTextures(renderer.uploader(), nullptr);
-  EXPECT_EQ(renderer.live.size(), 1u);
-
-  uiDestroyAllTextures(renderer.uploader());
-  EXPECT_TRUE(renderer.live.empty());
-  EXPECT_EQ(second.TexID, nullptr);
-}
-
-TEST(Textures, OutliveTheirContext) {
   auto texture = std::make_unique<ImTextureData>();
   {
     HeadlessUi ui(400, 300);
     texture->Create(ImTextureFormat_RGBA32, 1, 1);
     ImGui::RegisterUserTexture(texture.get());
+    uiProcessTextures(renderer.uploader(), nullptr);
+    uiDestroyAllTextures(renderer.uploader());
+    EXPECT_TRUE(renderer.live.empty());
+    EXPECT_EQ(texture->TexID, nullptr);
   }
-  EXPECT_EQ(ImGui::GetCurrentContext(), nullptr);
   ImGui::UnregisterUserTexture(texture.get());  // no context: nothing to do
   texture.reset();
 }
