@@ -3,19 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstring>
-#include <unordered_map>
+#include <map>
 
 #include "uihost/ui_context.h"
 
 namespace {
-
-uint64_t uvKey(float u, float v) {
-  uint32_t a = 0, b = 0;
-  std::memcpy(&a, &u, 4);
-  std::memcpy(&b, &v, 4);
-  return (static_cast<uint64_t>(a) << 32) | b;
-}
 
 void appendUtf8(std::string& out, unsigned int c) {
   char buffer[5] = {};
@@ -83,28 +75,19 @@ const ImDrawData& HeadlessUi::drawData() const {
 }
 
 void HeadlessUi::collectGlyphs() {
-  glyphs_.clear();
-  runStarts_.clear();
+  runs_.clear();
   const ImFontAtlas* atlas = ImGui::GetIO().Fonts;
-  // Every glyph of every font, by the texture corner its quad starts at.
-  std::vector<const ImFontGlyph*> all;
-  std::unordered_map<uint64_t, const ImFontGlyph*> byUv;
-  for (const ImFont* font : atlas->Fonts) {
-    for (const ImFontGlyph& glyph : font->Glyphs) {
-      if (!glyph.Visible) continue;
-      all.push_back(&glyph);
-      byUv.emplace(uvKey(glyph.U0, glyph.V0), &glyph);
-    }
-  }
-  // Text clipped at a clip edge keeps a part of its glyph: find the glyph whose texture
-  // rectangle holds the part.
+  std::map<std::pair<float, float>, const ImFontGlyph*> byUv;  // by the texture corner a quad starts at
+  for (const ImFont* font : atlas->Fonts)
+    for (const ImFontGlyph& glyph : font->Glyphs)
+      if (glyph.Visible) byUv.emplace(std::pair(glyph.U0, glyph.V0), &glyph);
+  // Text clipped at a clip edge keeps a part of its glyph: the glyph whose texture rectangle holds it.
   auto glyphHolding = [&](ImVec2 uvMin, ImVec2 uvMax) -> const ImFontGlyph* {
-    auto exact = byUv.find(uvKey(uvMin.x, uvMin.y));
+    auto exact = byUv.find(std::pair(uvMin.x, uvMin.y));
     if (exact != byUv.end() && uvMax.x == exact->second->U1 && uvMax.y == exact->second->V1)
       return exact->second;
-    for (const ImFontGlyph* g : all) {
+    for (const auto& [corner, g] : byUv)
       if (uvMin.x >= g->U0 && uvMax.x <= g->U1 && uvMin.y >= g->V0 && uvMax.y <= g->V1) return g;
-    }
     return nullptr;
   };
 
@@ -112,8 +95,7 @@ void HeadlessUi::collectGlyphs() {
   for (int n = 0; n < data.CmdListsCount; ++n) {
     const ImDrawList* list = data.CmdLists[n];
     const ImVector<ImDrawVert>& v = list->VtxBuffer;
-    // Only vertices drawn with the font atlas can be text.
-    std::vector<bool> fromAtlas(static_cast<size_t>(v.Size), false);
+    std::vector<bool> fromAtlas(static_cast<size_t>(v.Size), false);  // only these can be text
     for (const ImDrawCmd& cmd : list->CmdBuffer) {
       if (cmd.UserCallback || cmd.TextureId != atlas->TexID) continue;
       for (unsigned int k = cmd.IdxOffset; k < cmd.IdxOffset + cmd.ElemCount; ++k)
@@ -138,49 +120,45 @@ void HeadlessUi::collectGlyphs() {
       const float scaleY = (q[2].pos.y - q[0].pos.y) / ((q[2].uv.y - q[0].uv.y) / dv * h);
       const float left = q[0].pos.x - (q[0].uv.x - g->U0) / du * w * scaleX;
       const float top = q[0].pos.y - (q[0].uv.y - g->V0) / dv * h * scaleY;
-      if (i != previousEnd) runStarts_.push_back(glyphs_.size());
-      glyphs_.push_back({g->Codepoint, ImVec2(left - g->X0 * scaleX, top - g->Y0 * scaleY)});
-      previousEnd = i + 4;
-      i += 4;
+      if (i != previousEnd) runs_.emplace_back();
+      runs_.back().push_back({g->Codepoint, ImVec2(left - g->X0 * scaleX, top - g->Y0 * scaleY)});
+      previousEnd = i += 4;
     }
   }
 }
 
-int HeadlessUi::findText(const std::string& text) const {
+const HeadlessUi::Glyph* HeadlessUi::findText(const std::string& text) const {
   std::string needle;
   for (char c : text)
     if (!std::isspace(static_cast<unsigned char>(c))) needle += c;
-  for (size_t r = 0; r < runStarts_.size() && !needle.empty(); ++r) {
-    const size_t end = r + 1 < runStarts_.size() ? runStarts_[r + 1] : glyphs_.size();
+  for (const std::vector<Glyph>& glyphs : runs_) {
     std::string run;
-    std::vector<size_t> glyphAtByte;
-    for (size_t g = runStarts_[r]; g < end; ++g) {
-      appendUtf8(run, glyphs_[g].codepoint);
-      glyphAtByte.resize(run.size(), g);
+    std::vector<const Glyph*> glyphAtByte;
+    for (const Glyph& glyph : glyphs) {
+      appendUtf8(run, glyph.codepoint);
+      glyphAtByte.resize(run.size(), &glyph);
     }
     const size_t at = run.find(needle);
-    if (at != std::string::npos) return static_cast<int>(glyphAtByte[at]);
+    if (!needle.empty() && at != std::string::npos) return glyphAtByte[at];
   }
-  return -1;
+  return nullptr;
 }
 
 bool HeadlessUi::drewText(const std::string& text) const {
-  return findText(text) >= 0;
+  return findText(text) != nullptr;
 }
 
 ImVec2 HeadlessUi::textPosition(const std::string& text) const {
-  const int index = findText(text);
-  if (index >= 0) return glyphs_[static_cast<size_t>(index)].origin;
+  if (const Glyph* glyph = findText(text)) return glyph->origin;
   ADD_FAILURE() << "the last frame drew no text \"" << text << "\"; it drew: " << drawnText();
   return ImVec2(-1.0f, -1.0f);
 }
 
 std::string HeadlessUi::drawnText() const {
   std::string out;
-  for (size_t r = 0; r < runStarts_.size(); ++r) {
-    const size_t end = r + 1 < runStarts_.size() ? runStarts_[r + 1] : glyphs_.size();
-    if (r > 0) out += " | ";
-    for (size_t g = runStarts_[r]; g < end; ++g) appendUtf8(out, glyphs_[g].codepoint);
+  for (const std::vector<Glyph>& glyphs : runs_) {
+    if (!out.empty()) out += " | ";
+    for (const Glyph& glyph : glyphs) appendUtf8(out, glyph.codepoint);
   }
   return out;
 }

@@ -53,10 +53,9 @@ class HeadlessUi {
   };
   ImGuiIO& io() const;
   void collectGlyphs();
-  int findText(const std::string& text) const;  // index into glyphs_ or -1
+  const Glyph* findText(const std::string& text) const;
 
   ImGuiContext* context_ = nullptr;
   float scale_;
-  std::vector<Glyph> glyphs_;      // the last frame's drawn glyphs in drawing order, spaces excluded
-  std::vector<size_t> runStarts_;  // glyph indices where a separately drawn text run begins
+  std::vector<std::vector<Glyph>> runs_;  // the last frame's separately drawn texts, spaces excluded
 };

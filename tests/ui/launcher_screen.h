@@ -26,10 +26,9 @@ class LauncherScreen : public ::testing::Test {
     app.welcomeImageTried = true;   // no picture unless a test sets one
   }
   std::string opened() { return readWholeFile(launcher.path("bin/xdg-open.d")); }
-  std::function<void()> window() {
-    return [this] { drawMainWindow(app); };
+  void frame() {
+    ui.frame([this] { drawMainWindow(app); });
   }
-  void frame() { ui.frame(window()); }
   void click(ImVec2 at, int button = 0) {
     ui.moveMouse(at.x, at.y);
     frame();
@@ -39,16 +38,10 @@ class LauncherScreen : public ::testing::Test {
     frame();
   }
   // Clicks just inside text the last frame drew, then draws the frame after.
-  void clickText(const std::string& text, int button = 0) {
+  void clickText(const std::string& text) {
     ASSERT_TRUE(ui.drewText(text)) << text << " not in " << ui.drawnText();
     const ImVec2 at = ui.textPosition(text);
-    click(ImVec2(at.x + 4, at.y + 5), button);
-    frame();
-  }
-  void key(ImGuiKey k) {
-    ui.pressKey(k);
-    frame();
-    ui.releaseKey(k);
+    click(ImVec2(at.x + 4, at.y + 5));
     frame();
   }
 
