@@ -6,7 +6,7 @@
 
 namespace {
 
-TEST(UiHost, WithoutADisplayInitializeFailsWithOneSentenceAndTheLoopStops) {
+TEST(UiHost, WithoutADisplayInitializeFailsWithOneSentence) {
   for (const char* display : {static_cast<const char*>(nullptr), ":9731"}) {
     ScopedEnv env("DISPLAY", display);
     UiHost host;
@@ -16,11 +16,7 @@ TEST(UiHost, WithoutADisplayInitializeFailsWithOneSentenceAndTheLoopStops) {
     EXPECT_EQ(error.rfind("No display is available to open the launcher window", 0), 0u) << error;
     EXPECT_EQ(error.back(), '.') << error;
     EXPECT_EQ(error.find('\n'), std::string::npos) << error;
-    // Destroying without shutdown is the failure path.
-    EXPECT_FALSE(host.beginFrame());
-    const float clear[4] = {0, 0, 0, 1};
-    EXPECT_FALSE(host.presentFrame(clear));
-    EXPECT_FLOAT_EQ(host.dpiScale(), 1.0f);
+    EXPECT_FALSE(host.beginFrame()) << "the loop stops";
   }
 }
 
