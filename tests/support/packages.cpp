@@ -1,6 +1,7 @@
 #include "support/packages.h"
 
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -13,6 +14,21 @@
 #include "platform/desktop.h"
 
 namespace fs = std::filesystem;
+
+namespace {
+
+std::string makePackageCommand(const std::string& mode) {
+  return "python3 " + shellQuote(std::string(ORVO_TEST_SOURCE_DIR) + "/support/make_package.py") + " " + mode;
+}
+
+std::string hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) out += {digits[c >> 4], digits[c & 15]};
+  return out;
+}
+
+}  // namespace
 
 TempDir::TempDir() {
   char pattern[] = "/tmp/orvo_updater_test_XXXXXX";
@@ -27,8 +43,7 @@ TempDir::~TempDir() {
 
 int runShell(const std::string& command) {
   const int status = std::system(command.c_str());
-  if (status == -1 || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
+  return status == -1 || !WIFEXITED(status) ? -1 : WEXITSTATUS(status);
 }
 
 void writeTextFile(const std::string& path, const std::string& text) {
@@ -47,60 +62,24 @@ bool zipFolder(const std::string& folder, const std::string& zipPath) {
 }
 
 bool writePythonZip(const std::string& zipPath, const std::vector<ZipEntrySpec>& entries) {
-  std::string json = "[";
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const ZipEntrySpec& e = entries[i];
-    std::string name, data;
-    // Every byte as \u00XX keeps the JSON valid whatever the name holds (read back as latin-1 data).
-    auto escape = [](const std::string& text) {
-      std::string out;
-      char buffer[8];
-      for (unsigned char c : text) {
-        snprintf(buffer, sizeof(buffer), "\\u%04x", c);
-        out += buffer;
-      }
-      return out;
-    };
-    json += (i ? "," : "");
-    json += "{\"name\":\"" + escape(e.name) + "\",\"data\":\"" + escape(e.data) +
-            "\",\"mode\":" + std::to_string(e.mode) + ",\"link\":" + (e.link ? "true" : "false") + "}";
-  }
-  json += "]";
-  const std::string specPath = zipPath + ".spec.json";
-  writeTextFile(specPath, json);
-  const int status =
-      runShell("python3 " + shellQuote(std::string(ORVO_TEST_SOURCE_DIR) + "/support/make_package.py") +
-               " zip " + shellQuote(zipPath) + " " + shellQuote(specPath));
-  std::error_code ec;
-  fs::remove(specPath, ec);
-  return status == 0;
+  // Hex keeps every byte of hostile names intact on the command line.
+  std::string command = makePackageCommand("zip") + " " + shellQuote(zipPath);
+  for (const ZipEntrySpec& e : entries)
+    command +=
+        " " + hex(e.name) + ":" + hex(e.data) + ":" + std::to_string(e.mode) + ":" + (e.link ? "1" : "0");
+  return runShell(command) == 0;
 }
 
 std::string randomKeyBase64() {
-  unsigned char key[32];
+  unsigned char key[32], text[48];
   RAND_bytes(key, sizeof(key));
-  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string text;
-  uint32_t bits = 0;
-  int count = 0;
-  for (unsigned char c : key) {
-    bits = (bits << 8) | c;
-    count += 8;
-    while (count >= 6) {
-      count -= 6;
-      text += alphabet[(bits >> count) & 63];
-    }
-  }
-  if (count > 0) text += alphabet[(bits << (6 - count)) & 63];
-  while (text.size() % 4) text += '=';
-  return text;
+  return std::string(reinterpret_cast<char*>(text), static_cast<size_t>(EVP_EncodeBlock(text, key, 32)));
 }
 
 bool writeContainer(const std::string& zipPath, const std::string& outPath, const std::string& keyBase64,
                     const std::string& options) {
-  return runShell("python3 " + shellQuote(std::string(ORVO_TEST_SOURCE_DIR) + "/support/make_package.py") +
-                  " container " + shellQuote(zipPath) + " " + shellQuote(outPath) + " " +
-                  shellQuote(keyBase64) + " " + options) == 0;
+  return runShell(makePackageCommand("container") + " " + shellQuote(zipPath) + " " + shellQuote(outPath) +
+                  " " + shellQuote(keyBase64) + " " + options) == 0;
 }
 
 EditorFolderGuard::EditorFolderGuard() {

@@ -1,5 +1,5 @@
-// Builders for update packages made by independent tools (zip, Python's zipfile and
-// cryptography), and a guard for the editor folder next to the test executable.
+// Update packages made by independent tools (zip, Python's zipfile and cryptography), temporary
+// folders, and a guard for the editor folder next to the test executable.
 #pragma once
 
 #include <string>
@@ -43,9 +43,8 @@ std::string randomKeyBase64();
 bool writeContainer(const std::string& zipPath, const std::string& outPath, const std::string& keyBase64,
                     const std::string& options = "");
 
-// Serialises tests that touch the editor folder next to the test executables (test programs of
-// several folders share it), and clears "editor", "editor-staging" and "editor-previous" on
-// entry and exit.
+// Serialises tests that touch the editor folder next to the test executables (several test
+// programs share it) and clears "editor", "editor-staging" and "editor-previous" on entry and exit.
 class EditorFolderGuard {
  public:
   EditorFolderGuard();

@@ -4,13 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <system_error>
 
 #include "config/launcher_config.h"
 #include "config/settings.h"
+#include "platform/desktop.h"
 #include "support/test_editor.h"
 
 namespace fs = std::filesystem;
@@ -38,10 +38,9 @@ namespace {
 std::string makeTempDir() {
   char pattern[] = "/tmp/orvo_projects_XXXXXX";
   const char* made = mkdtemp(pattern);
-  if (!made) return std::string();
   // Traversable by every user: some tests act as an unprivileged user inside it.
-  chmod(made, 0755);
-  return made;
+  if (made) chmod(made, 0755);
+  return made ? made : "";
 }
 
 }  // namespace
@@ -50,7 +49,6 @@ TempLauncher::TempLauncher()
     : dir(makeTempDir()), home_("HOME", dir.c_str()), zelvanDir_("ZELVAN_DIR", nullptr) {
   adoptOrphanedEditors();
   waitUntilNoEditorRuns();
-
   initAppState(app);
   app.config = new LauncherConfig();
   app.settings = new LauncherSettings();
@@ -75,10 +73,8 @@ std::string TempLauncher::path(const std::string& relative) const {
 
 ProjectRecord& TempLauncher::addProject(const std::string& name, int64_t lastOpened, bool present) {
   const std::string folder = path("projects/" + name);
-  if (present) {
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-  }
+  std::error_code ec;
+  if (present) fs::create_directories(folder, ec);
   ProjectRecord record;
   record.name = name;
   record.path = folder + "/" + name + ".zelvanproj";
@@ -94,34 +90,17 @@ std::string TempLauncher::savedSettings() const {
 void writeWholeFile(const std::string& path, const std::string& bytes, unsigned mode) {
   std::error_code ec;
   fs::create_directories(fs::path(path).parent_path(), ec);
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-  }
+  writeTextFile(path, bytes);
   chmod(path.c_str(), mode);
 }
 
-namespace {
-
-std::string pathWithFirst(const std::string& dir) {
-  const char* path = std::getenv("PATH");
-  return dir + ":" + (path ? path : "/usr/bin:/bin");
-}
-
-}  // namespace
-
-TestZenity::TestZenity(TempLauncher& launcher)
-    : dir_(launcher.path("fakebin")), path_("PATH", pathWithFirst(dir_).c_str()) {
+TestZenity::TestZenity(const std::string& folder)
+    : dir_(folder),
+      path_("PATH", (folder + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")).c_str()) {
+  const std::string d = shellQuote(dir_);
   writeWholeFile(dir_ + "/zenity",
-                 "#!/bin/sh\n"
-                 "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"" +
-                     dir_ +
-                     "/args\"\n"
-                     "cat \"" +
-                     dir_ +
-                     "/answer\" 2>/dev/null\n"
-                     "exit $(cat \"" +
-                     dir_ + "/status\" 2>/dev/null || echo 0)\n",
+                 "#!/bin/sh\nprintf '%s\\0' \"$@\" > " + d + "/args\ncat " + d +
+                     "/answer 2>/dev/null\nexit $(cat " + d + "/status 2>/dev/null || echo 0)\n",
                  0755);
 }
 
@@ -131,27 +110,27 @@ void TestZenity::answer(const std::string& chosen, int status) {
 }
 
 std::string TestZenity::arguments() const {
-  return readWholeFile(dir_ + "/args");
+  std::string text = readWholeFile(dir_ + "/args");
+  std::replace(text.begin(), text.end(), '\0', '\n');
+  return text;
 }
 
 std::string runInChild(const std::function<std::string()>& body) {
-  int pipeEnds[2];
-  if (pipe(pipeEnds) != 0) return "pipe failed";
+  int ends[2];
+  if (pipe(ends) != 0) return "pipe failed";
   const pid_t child = fork();
   if (child == 0) {
-    close(pipeEnds[0]);
+    close(ends[0]);
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
     const std::string text = body();
-    ssize_t ignored = write(pipeEnds[1], text.data(), text.size());
-    (void)ignored;
-    _exit(0);
+    _exit(write(ends[1], text.data(), text.size()) < 0);
   }
-  close(pipeEnds[1]);
+  close(ends[1]);
   std::string text;
   char buffer[256];
-  ssize_t n;
-  while ((n = read(pipeEnds[0], buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<size_t>(n));
-  close(pipeEnds[0]);
+  for (ssize_t n; (n = read(ends[0], buffer, sizeof(buffer))) > 0;)
+    text.append(buffer, static_cast<size_t>(n));
+  close(ends[0]);
   waitpid(child, nullptr, 0);
   return text;
 }

@@ -50,13 +50,14 @@ class TempLauncher {
   AppState app;  // config (not configured), settings saving under dir; no session or updater
 };
 
-// A "zenity" first on PATH while it lives: it records its arguments, one a line, prints the
-// answer given to it and ends with the given status.
+// A "zenity" first on PATH while it lives: it writes its arguments, each followed by a NUL, to
+// <folder>/args, prints the answer given to it and ends with the given status.
 class TestZenity {
  public:
-  explicit TestZenity(TempLauncher& launcher);
+  explicit TestZenity(TempLauncher& launcher) : TestZenity(launcher.path("fakebin")) {}
+  explicit TestZenity(const std::string& folder);
   void answer(const std::string& chosen, int status = 0);
-  // The arguments of the last run; empty before the first.
+  // The arguments of the last run, one a line; empty before the first.
   std::string arguments() const;
 
  private:

@@ -10,12 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <system_error>
 #include <thread>
 
 #include "projects/editor_launch.h"
+#include "support/packages.h"
 
 namespace fs = std::filesystem;
 
@@ -37,21 +36,30 @@ __attribute__((constructor(101))) void runAsTestEditor() {
   _exit(0);
 }
 
-pid_t parentOf(pid_t pid) {
-  std::istringstream status(readProcFile(pid, "status"));
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("PPid:", 0) == 0) return static_cast<pid_t>(std::atoi(line.c_str() + 5));
-  return -1;
+template <typename Pred>
+bool waitUpTo20s(Pred done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
 }
 
 }  // namespace
 
 std::string readProcFile(pid_t pid, const char* name) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/" + name, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  return readWholeFile("/proc/" + std::to_string(pid) + "/" + name);
+}
+
+long procStatField(pid_t pid, int field) {
+  const std::string stat = readProcFile(pid, "stat");
+  const size_t end = stat.rfind(')');
+  if (end == std::string::npos) return -1;
+  std::istringstream rest(stat.substr(end + 1));
+  std::string value;
+  for (int i = 3; i <= field; ++i) rest >> value;
+  return std::atol(value.c_str());
 }
 
 void adoptOrphanedEditors() {
@@ -69,31 +77,20 @@ std::vector<pid_t> childEditors() {
   std::vector<pid_t> result;
   std::error_code ec;
   for (fs::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    const pid_t pid = static_cast<pid_t>(std::atoi(name.c_str()));
-    if (readProcFile(pid, "comm") == "editor\n" && parentOf(pid) == getpid()) result.push_back(pid);
+    const pid_t pid = static_cast<pid_t>(std::atoi(it->path().filename().c_str()));
+    if (pid > 0 && readProcFile(pid, "comm") == "editor\n" && procStatField(pid, 4) == getpid())
+      result.push_back(pid);
   }
   return result;
 }
 
 pid_t waitForChildEditor() {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline) {
-    const std::vector<pid_t> editors = childEditors();
-    if (!editors.empty()) return editors.front();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return -1;
+  std::vector<pid_t> editors;
+  return waitUpTo20s([&] { return !(editors = childEditors()).empty(); }) ? editors.front() : -1;
 }
 
 bool waitUntilNoEditorRuns() {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (isEditorRunning()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+  return waitUpTo20s([] { return !isEditorRunning(); });
 }
 
 void stopEditor(pid_t pid) {

@@ -22,7 +22,8 @@ pid_t waitForChildEditor();
 bool waitUntilNoEditorRuns();
 // Stops an editor child by its PID and reaps it.
 void stopEditor(pid_t pid);
-// Stops and reaps every child editor.
 void stopChildEditors();
 // Reads a file of /proc (NUL bytes kept); empty when unreadable.
 std::string readProcFile(pid_t pid, const char* name);
+// A numeric field of /proc/PID/stat counted from 1 (4: parent, 5: group, 6: session); -1 when gone.
+long procStatField(pid_t pid, int field);

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 
 const TestPki& testPki() {
   static const TestPki pki = [] {
@@ -17,7 +16,8 @@ const TestPki& testPki() {
       return p;
     }
     p.dir = dir;
-    const std::string command = std::string("bash '") + ORVO_TEST_SOURCE_DIR + "/support/make_test_pki.sh' '" + p.dir + "'";
+    const std::string command =
+        std::string("bash '") + ORVO_TEST_SOURCE_DIR + "/support/make_test_pki.sh' '" + p.dir + "'";
     if (std::system(command.c_str()) != 0) ADD_FAILURE() << "make_test_pki.sh failed";
     p.caFile = p.dir + "/ca.pem";
     p.certFile = p.dir + "/server.pem";
@@ -37,14 +37,14 @@ LocalTlsServer::LocalTlsServer(bool trusted) {
                                                  (trusted ? pki.keyFile : pki.untrustedKey).c_str());
 }
 
-LocalTlsServer::~LocalTlsServer() { stop(); }
+LocalTlsServer::~LocalTlsServer() {
+  stop();
+}
 
 int LocalTlsServer::start(int port) {
-  if (port == 0) {
-    port_ = server_->bind_to_any_port("127.0.0.1");
-  } else {
-    port_ = server_->bind_to_port("127.0.0.1", port) ? port : -1;
-  }
+  port_ = port == 0                                  ? server_->bind_to_any_port("127.0.0.1")
+          : server_->bind_to_port("127.0.0.1", port) ? port
+                                                     : -1;
   if (port_ <= 0) {
     ADD_FAILURE() << "local TLS server could not bind";
     return port_;

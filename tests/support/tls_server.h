@@ -10,8 +10,8 @@
 
 struct TestPki {
   std::string dir;
-  std::string caFile;         // the test CA; SSL_CERT_FILE points here
-  std::string certFile;       // server certificate for 127.0.0.1, localhost and the service names
+  std::string caFile;    // the test CA; SSL_CERT_FILE points here
+  std::string certFile;  // server certificate for 127.0.0.1, localhost and the service names
   std::string keyFile;
   std::string untrustedCert;  // self-signed, same names: a server nobody trusts
   std::string untrustedKey;

@@ -9,61 +9,47 @@
 
 namespace {
 
-// Serves body or the file at path with the fault applied.
-void serveBody(httplib::Response& response, const std::string& body, const std::string& filePath,
-               BodyFault fault, const std::string& contentType, const std::atomic<bool>& stopping) {
-  auto fd = std::make_shared<int>(-1);
-  uint64_t length = body.size();
-  if (!filePath.empty()) {
-    *fd = ::open(filePath.c_str(), O_RDONLY | O_CLOEXEC);
-    length = *fd >= 0 ? static_cast<uint64_t>(::lseek(*fd, 0, SEEK_END)) : 0;
+// A response body: a text, or a file read in place (packages may be hundreds of MiB).
+struct Body {
+  std::string text;
+  int fd = -1;
+  uint64_t size = 0;
+  ~Body() {
+    if (fd >= 0) ::close(fd);
   }
-  auto closer = std::shared_ptr<void>(nullptr, [fd](void*) {
-    if (*fd >= 0) ::close(*fd);
-  });
-  // Reads up to size bytes at offset from the file or the body into out.
-  auto readAt = [fd, body](uint64_t offset, char* out, size_t size) -> size_t {
-    if (*fd >= 0) {
-      const ssize_t n = ::pread(*fd, out, size, static_cast<off_t>(offset));
-      return n > 0 ? static_cast<size_t>(n) : 0;
-    }
-    if (offset >= body.size()) return 0;
-    const size_t n = std::min(size, body.size() - static_cast<size_t>(offset));
-    body.copy(out, n, static_cast<size_t>(offset));
-    return n;
-  };
+  size_t read(uint64_t offset, char* out, size_t n) const {
+    if (fd < 0) return offset < text.size() ? text.copy(out, n, offset) : 0;
+    const ssize_t got = ::pread(fd, out, n, static_cast<off_t>(offset));
+    return got > 0 ? static_cast<size_t>(got) : 0;
+  }
+};
+
+void serveBody(httplib::Response& response, std::shared_ptr<Body> body, BodyFault fault, const char* type,
+               const std::atomic<bool>& stopping) {
   const size_t block = fault == BodyFault::Slow ? 16384 : 262144;
-  if (fault == BodyFault::Endless) {
-    response.set_chunked_content_provider(contentType, [&stopping, closer](size_t, httplib::DataSink& sink) {
-      static const std::string filler(65536, ' ');
-      return !stopping.load() && sink.write("[", 1) && sink.write(filler.data(), filler.size());
+  if (fault == BodyFault::Endless || fault == BodyFault::NoLength) {
+    response.set_chunked_content_provider(type, [=, &stopping](size_t offset, httplib::DataSink& sink) {
+      std::string buffer(block, ' ');
+      const size_t n = fault == BodyFault::Endless ? block : body->read(offset, buffer.data(), block);
+      if (n == 0) sink.done();
+      return !stopping.load() && (n == 0 || sink.write(buffer.data(), n));
     });
     return;
   }
-  if (fault == BodyFault::NoLength) {
-    response.set_chunked_content_provider(
-        contentType, [readAt, length, block, closer](size_t offset, httplib::DataSink& sink) {
-          std::string buffer(block, '\0');
-          const size_t n = offset < length ? readAt(offset, buffer.data(), buffer.size()) : 0;
-          if (n == 0) {
-            sink.done();
-            return true;
-          }
-          return sink.write(buffer.data(), n);
-        });
-    return;
-  }
-  const uint64_t sendUpTo = fault == BodyFault::CutMidway ? length / 2 : length;
+  const uint64_t sendUpTo = fault == BodyFault::CutMidway ? body->size / 2 : body->size;
   response.set_content_provider(
-      length, contentType,
-      [readAt, sendUpTo, block, fault, &stopping, closer](size_t offset, size_t size,
-                                                          httplib::DataSink& sink) {
+      body->size, type, [=, &stopping](size_t offset, size_t size, httplib::DataSink& sink) {
         if (offset >= sendUpTo || stopping.load()) return false;
         if (fault == BodyFault::Slow) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        std::string buffer(std::min<size_t>({size, block, static_cast<size_t>(sendUpTo - offset)}), '\0');
-        const size_t n = readAt(offset, buffer.data(), buffer.size());
+        std::string buffer(std::min<uint64_t>({size, block, sendUpTo - offset}), '\0');
+        const size_t n = body->read(offset, buffer.data(), buffer.size());
         return n > 0 && sink.write(buffer.data(), n);
       });
+}
+
+void setStatus(httplib::Response& response, int status) {
+  response.status = status;
+  if (status >= 300 && status < 400) response.set_header("Location", "/elsewhere");
 }
 
 }  // namespace
@@ -73,19 +59,21 @@ UpdateServer::UpdateServer(bool trusted) : server_(trusted) {
   http.Get("/v1/editor/manifest", [this](const httplib::Request&, httplib::Response& response) {
     ++manifestRequests_;
     const UpdateServerBehaviour b = snapshot();
-    response.status = b.manifestStatus;
-    if (b.manifestStatus >= 300 && b.manifestStatus < 400) response.set_header("Location", "/elsewhere");
-    serveBody(response, b.manifestBody, "", b.manifestFault, "application/json", stopping_);
+    setStatus(response, b.manifestStatus);
+    auto body = std::make_shared<Body>();
+    body->text = b.manifestBody;
+    body->size = b.manifestBody.size();
+    serveBody(response, body, b.manifestFault, "application/json", stopping_);
   });
   http.Get("/packages/.*", [this](const httplib::Request&, httplib::Response& response) {
     ++packageRequests_;
     const UpdateServerBehaviour b = snapshot();
-    response.status = b.packageStatus;
-    if (b.packageStatus != 200) {
-      response.set_content("no such package here", "text/plain");
-      return;
-    }
-    serveBody(response, "", b.packageFile, b.packageFault, "application/zip", stopping_);
+    setStatus(response, b.packageStatus);
+    if (b.packageStatus != 200) return response.set_content("no such package here", "text/plain");
+    auto body = std::make_shared<Body>();
+    body->fd = ::open(b.packageFile.c_str(), O_RDONLY | O_CLOEXEC);
+    body->size = body->fd >= 0 ? static_cast<uint64_t>(::lseek(body->fd, 0, SEEK_END)) : 0;
+    serveBody(response, body, b.packageFault, "application/zip", stopping_);
   });
   http.Post("/v1/artifacts/verify", [this](const httplib::Request& request, httplib::Response& response) {
     ++verifyRequests_;
@@ -94,19 +82,10 @@ UpdateServer::UpdateServer(bool trusted) : server_(trusted) {
       std::lock_guard<std::mutex> lock(mutex_);
       lastVerifyBody_ = request.body;
     }
-    if (b.verifyDelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(b.verifyDelayMs));
-    response.status = b.verifyStatus;
-    if (b.verifyStatus >= 300 && b.verifyStatus < 400) response.set_header("Location", "/elsewhere");
+    std::this_thread::sleep_for(std::chrono::milliseconds(b.verifyDelayMs));
+    setStatus(response, b.verifyStatus);
     response.set_content(b.verifyBody, "application/json");
   });
-}
-
-UpdateServer::~UpdateServer() {
-  stop();
-}
-
-int UpdateServer::start() {
-  return server_.start();
 }
 
 void UpdateServer::stop() {

@@ -14,7 +14,7 @@ enum class BodyFault {
   CutMidway,  // declares the full length, sends half, then drops the connection
   NoLength,   // chunked transfer, no Content-Length
   Slow,       // small blocks with a pause between them (for cancel)
-  Endless,    // chunked, never ends (only for the manifest)
+  Endless,    // chunked whitespace that never ends
 };
 
 struct UpdateServerBehaviour {
@@ -26,17 +26,17 @@ struct UpdateServerBehaviour {
   BodyFault packageFault = BodyFault::None;
   int verifyStatus = 200;
   std::string verifyBody = "{\"genuine\":true}";
-  int verifyDelayMs = 0;  // the verification reply waits this long
+  int verifyDelayMs = 0;
 };
 
 class UpdateServer {
  public:
   explicit UpdateServer(bool trusted = true);
-  ~UpdateServer();
+  ~UpdateServer() { stop(); }
   UpdateServer(const UpdateServer&) = delete;
   UpdateServer& operator=(const UpdateServer&) = delete;
 
-  int start();
+  int start() { return server_.start(); }
   void stop();
   // Changes the behaviour under the server's lock; requests copy it when they arrive.
   void configure(const std::function<void(UpdateServerBehaviour&)>& change);

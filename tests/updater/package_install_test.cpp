@@ -1,3 +1,5 @@
+// Installing plain and encrypted packages: digests, authenticity, decryption, extraction and
+// the swap of the editor folder.
 #include "updater/package_install.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +8,7 @@
 #include <filesystem>
 #include <iterator>
 
+#include "support/temp_launcher.h"  // writeWholeFile
 #include "update_fixture.h"
 #include "updater/package_container.h"
 
@@ -15,9 +18,12 @@ namespace {
 
 mode_t permissions(const std::string& path) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return 0;
-  return st.st_mode & 0777;
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
 }
+
+const std::string kDecryptFailed = "Failed: Decrypting editor package failed: ";
+const std::string kTagFailed =
+    "Authentication tag verification failed: artifact has been tampered with or key is invalid.";
 
 class PackageInstall : public UpdateFixture {
  protected:
@@ -29,207 +35,230 @@ class PackageInstall : public UpdateFixture {
   void expectOldEditorIntact() {
     EXPECT_EQ(readWholeFile(editorDir() + "/old.txt"), "old");
     EXPECT_EQ(installedEditorVersion(), "0.9");
+    EXPECT_FALSE(fs::exists(exeDir() + "/editor-previous"));
   }
-  std::string staging() const { return exeDir() + "/editor-staging"; }
+  // Serves a zip of these entries, made by Python's zipfile, as version and runs an update.
+  std::string runPythonZip(const std::string& version, const std::vector<ZipEntrySpec>& entries) {
+    EXPECT_TRUE(writePythonZip(source / (version + ".zip"), entries));
+    publish(version, source / (version + ".zip"));
+    return run();
+  }
+  // Serves the zip encrypted with key into a container made with the options, and runs an
+  // update whose manifest gives manifestKey.
+  std::string runContainer(const std::string& zip, const std::string& options, const std::string& manifestKey,
+                           const std::string& plaintextSha = "") {
+    const std::string version = "e" + std::to_string(++containers), container = source / (version + ".pkg");
+    EXPECT_TRUE(writeContainer(zip, container, key, options));
+    publish(version, container, sha256FileHex(container), plaintextSha, manifestKey);
+    decrypted = packagePath(version) + ".decrypted.zip";
+    return run();
+  }
+  std::string key = randomKeyBase64(), decrypted;
+  int containers = 0;
 };
 
 TEST_F(PackageInstall, InstallsAZipWithItsModesInPlaceOfTheOldEditor) {
   installOldEditor();
-  const std::string zip = makeZipPackage();
-  const std::string sha = sha256FileHex(zip);
-  serve(server.manifest("1.2.3", server.packageUrl(), sha), zip);
-  EXPECT_EQ(run(), UpdateState::Installed);
-  EXPECT_EQ(message, "Installed \u2014 version 1.2.3");
+  const std::string zip = makeZipPackage(), sha = sha256FileHex(zip);
+  publish("1.2.3", zip, sha);
+  EXPECT_EQ(run(), "Installed: Installed \u2014 version 1.2.3");
   EXPECT_EQ(server.lastVerifyBody(), "{\"sha256\":\"" + sha + "\"}");
-
   EXPECT_FALSE(fs::exists(editorDir() + "/old.txt"));
   EXPECT_EQ(readWholeFile(editorDir() + "/editor"), "#!/bin/sh\necho editor\n");
   EXPECT_EQ(permissions(editorDir() + "/editor"), 0755u);
   EXPECT_EQ(permissions(editorDir() + "/bin/tool"), 0750u);
-  // Without an execute bit the stored mode (0600) is not applied: the file keeps 0666 less the umask.
+  // Without an execute bit the stored mode (0600) is not applied: 0666 less the umask.
   EXPECT_EQ(permissions(editorDir() + "/data/readme.txt"), 0644u);
+  // A stored link becomes a file holding its target; folders come only with files.
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(editorDir() + "/readme-link")));
   EXPECT_EQ(readWholeFile(editorDir() + "/readme-link"), "data/readme.txt");
   EXPECT_FALSE(fs::exists(editorDir() + "/data/empty-folder"));
   EXPECT_EQ(readWholeFile(editorDir() + "/.zelvan_editor_version"), "1.2.3\n");
-  EXPECT_FALSE(fs::exists(staging()));
+  EXPECT_FALSE(fs::exists(exeDir() + "/editor-staging"));
   EXPECT_FALSE(fs::exists(exeDir() + "/editor-previous"));
   EXPECT_TRUE(fs::exists(packagePath("1.2.3")));
 }
 
 TEST_F(PackageInstall, DigestsDecideTheAuthenticityCheck) {
-  const std::string zip = makeZipPackage();
-  const std::string sha = sha256FileHex(zip);
-  // Both digests empty: nothing is asked.
-  serve(server.manifest("1", server.packageUrl()), zip);
-  EXPECT_EQ(run(), UpdateState::Installed);
-  EXPECT_EQ(server.verifyRequests(), 0);
+  const std::string zip = makeZipPackage(), sha = sha256FileHex(zip);
+  publish("1", zip);
+  EXPECT_EQ(run(), "Installed: Installed \u2014 version 1");
+  EXPECT_EQ(server.verifyRequests(), 0);  // no digest: nothing to ask
 
   // A plain package is compared with its plaintext digest before the server hears of it.
   installOldEditor();
-  serve(server.manifest("2", server.packageUrl(), "", std::string(64, 'a')), zip);
-  EXPECT_EQ(run(), UpdateState::Failed);
-  EXPECT_EQ(message, "The downloaded package failed its checksum verification.");
+  publish("2", zip, "", std::string(64, 'a'));
+  EXPECT_EQ(run(), "Failed: The downloaded package failed its checksum verification.");
   EXPECT_EQ(server.verifyRequests(), 0);
   expectOldEditorIntact();
 
-  serve(server.manifest("3", server.packageUrl(), "", sha), zip);
+  publish("3", zip, "", sha);
   server.configure([](UpdateServerBehaviour& b) { b.verifyBody = "{\"genuine\":false}"; });
-  EXPECT_EQ(run(), UpdateState::Failed);
-  EXPECT_EQ(message,
-            "Artifact authenticity verification failed: Artifact SHA-256 verification failed: binary is not "
-            "genuine.");
+  EXPECT_EQ(
+      run(),
+      "Failed: Artifact authenticity verification failed: Artifact SHA-256 verification failed: binary is "
+      "not genuine.");
   EXPECT_EQ(server.lastVerifyBody(), "{\"sha256\":\"" + sha + "\"}");
   expectOldEditorIntact();
-  EXPECT_TRUE(fs::is_empty(staging()));
-
-  server.configure([](UpdateServerBehaviour& b) { b.verifyBody = "{\"genuine\":true}"; });
-  EXPECT_EQ(run(), UpdateState::Installed);
 }
 
 TEST_F(PackageInstall, HostileEntryNamesFailTheWholeInstall) {
   installOldEditor();
-  const char* hostile[] = {"../escape", "a/../escape", "a/..",  "..",  "..\\escape",
-                           "a\\..\\b",  "/abs",        "\\abs", "c:x", "a/b:c"};
   int i = 0;
-  for (const char* name : hostile) {
-    const std::string zip = source / ("hostile" + std::to_string(i) + ".zip");
-    ASSERT_TRUE(writePythonZip(zip, {{"editor", "ok", 0755}, {name, "bad", 0644}}));
-    serve(server.manifest("h" + std::to_string(i++), server.packageUrl()), zip);
-    EXPECT_EQ(run(), UpdateState::Failed) << name;
-    EXPECT_EQ(message, "Extracting the editor package failed.") << name;
-    EXPECT_FALSE(fs::exists(staging())) << name;
+  for (const char* name :
+       {"../escape", "a/../../escape", "a/..", "..\\escape", "a\\..\\b", "/abs", "\\abs", "c:x"}) {
+    EXPECT_EQ(runPythonZip("h" + std::to_string(i++), {{"editor", "ok", 0755}, {name, "bad"}}),
+              "Failed: Extracting the editor package failed.")
+        << name;
+    EXPECT_FALSE(fs::exists(exeDir() + "/editor-staging")) << name;
     EXPECT_FALSE(fs::exists(exeDir() + "/escape")) << name;
     expectOldEditorIntact();
   }
 }
 
 TEST_F(PackageInstall, OddButSafeNamesAndEmptyArchivesInstall) {
-  const std::string zip = source / "odd.zip";
-  ASSERT_TRUE(writePythonZip(zip, {{"a/.../b", "three dots"},
-                                   {".hidden/x", "hidden"},
-                                   {"./dot", "dot"},
-                                   {"dir/", ""},
-                                   {"link", "target", 0777, true}}));
-  // A key of another JSON type is no key; the plain package installs regardless.
-  serve("{\"version\":\"odd\",\"url\":\"" + server.packageUrl() + "\",\"encryption\":{\"key\":5}}", zip);
-  EXPECT_EQ(run(), UpdateState::Installed);
+  EXPECT_EQ(runPythonZip("odd", {{"a/.../b", "three dots"},
+                                 {".hidden/x..y", "hidden"},
+                                 {"./dot", "dot"},
+                                 {"dir/", ""},
+                                 {"link", "target", 0777, true}}),
+            "Installed: Installed \u2014 version odd");
   EXPECT_EQ(readWholeFile(editorDir() + "/a/.../b"), "three dots");
-  EXPECT_EQ(readWholeFile(editorDir() + "/.hidden/x"), "hidden");
+  EXPECT_EQ(readWholeFile(editorDir() + "/.hidden/x..y"), "hidden");
   EXPECT_EQ(readWholeFile(editorDir() + "/dot"), "dot");
-  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(editorDir() + "/link")));
   EXPECT_EQ(permissions(editorDir() + "/link"), 0777u);
-
-  const std::string empty = source / "empty.zip";
-  ASSERT_TRUE(writePythonZip(empty, {}));
-  serve(server.manifest("empty", server.packageUrl()), empty);
-  EXPECT_EQ(run(), UpdateState::Installed);
-  EXPECT_EQ(std::distance(fs::directory_iterator(editorDir()), fs::directory_iterator()), 1);
+  EXPECT_EQ(runPythonZip("empty", {}), "Installed: Installed \u2014 version empty");
+  EXPECT_EQ(std::distance(fs::directory_iterator(editorDir()), fs::directory_iterator()), 1);  // the version
 }
 
-TEST_F(PackageInstall, UnreadableArchivesFail) {
+TEST_F(PackageInstall, UnreadableArchivesAndCancelledOrFailedSwapsKeepTheOldEditor) {
   installOldEditor();
-  const std::string zip = makeZipPackage();
-  const std::string whole = readWholeFile(zip);
-  // Reused without a digest, whatever they hold.
-  const std::string bodies[] = {whole.substr(0, whole.size() / 2), "", "PK"};
-  int i = 0;
-  for (const std::string& body : bodies) {
-    const std::string version = "r" + std::to_string(i++);
-    writeTextFile(packagePath(version), body);
-    serve(server.manifest(version, server.packageUrl()), zip);
-    EXPECT_EQ(run(), UpdateState::Failed);
-    EXPECT_EQ(message, "The editor package is not a readable zip archive.");
+  const std::string zip = makeZipPackage(), whole = readWholeFile(zip);
+  for (const std::string& body : {whole.substr(0, whole.size() / 2), std::string("PK")}) {
+    writeTextFile(packagePath(std::to_string(body.size())), body);  // reused without a digest
+    publish(std::to_string(body.size()), "");
+    EXPECT_EQ(run(), "Failed: The editor package is not a readable zip archive.");
     expectOldEditorIntact();
   }
-  EXPECT_EQ(server.packageRequests(), 0);
-}
 
-TEST_F(PackageInstall, CancelDuringVerificationEndsAtTheFirstEntry) {
-  installOldEditor();
-  const std::string zip = makeZipPackage();
-  serve(server.manifest("c", server.packageUrl(), sha256FileHex(zip)), zip);
+  publish("c", zip, sha256FileHex(zip));
   server.configure([](UpdateServerBehaviour& b) { b.verifyDelayMs = 300; });
   EditorUpdater updater(server.manifestUrl(), downloads.path());
   updater.startUpdateCheck();
   ASSERT_TRUE(waitUntil([&] { return server.verifyRequests() > 0; }));
-  EXPECT_EQ(updater.state(), UpdateState::Installing);
-  EXPECT_EQ(updater.statusMessage(), "Installing editor c\u2026");
+  EXPECT_EQ(outcome(updater, false), "Installing: Installing editor c\u2026");
   updater.requestCancel();
-  EXPECT_EQ(waitForRunEnd(updater), UpdateState::Failed);
-  EXPECT_EQ(updater.statusMessage(), "Install cancelled.");
-  EXPECT_FALSE(fs::exists(staging()));
+  EXPECT_EQ(outcome(updater), "Failed: Install cancelled.");
+  EXPECT_FALSE(fs::exists(exeDir() + "/editor-staging"));
   expectOldEditorIntact();
+
+  // An immutable editor folder can be neither exchanged nor moved aside.
+  if (runShell("chattr +i " + shellQuote(editorDir()) + " 2>/dev/null") != 0) GTEST_SKIP() << "no chattr +i";
+  const std::string swap = run();
+  runShell("chattr -i " + shellQuote(editorDir()));
+  EXPECT_EQ(swap, "Failed: Could not move the extracted editor into place.");
+  expectOldEditorIntact();
+  EXPECT_FALSE(fs::exists(exeDir() + "/editor-staging"));
 }
 
-// An immutable editor folder can be neither exchanged nor moved aside.
-class ImmutableFolder {
- public:
-  explicit ImmutableFolder(const std::string& path) : path_(path) {
-    ok_ = runShell("chattr +i " + shellQuote(path) + " 2>/dev/null") == 0;
-  }
-  ~ImmutableFolder() {
-    if (ok_) runShell("chattr -i " + shellQuote(path_));
-  }
-  bool ok() const { return ok_; }
-
- private:
-  std::string path_;
-  bool ok_ = false;
-};
-
-TEST_F(PackageInstall, AFailedSwapKeepsTheOldEditor) {
-  installOldEditor();
-  const std::string zip = makeZipPackage();
-  serve(server.manifest("s", server.packageUrl()), zip);
-  {
-    ImmutableFolder immutable(editorDir());
-    if (!immutable.ok()) GTEST_SKIP() << "chattr +i is not permitted here";
-    EXPECT_EQ(run(), UpdateState::Failed);
-    EXPECT_EQ(message, "Could not move the extracted editor into place.");
-  }
-  expectOldEditorIntact();
-  EXPECT_FALSE(fs::exists(staging()));
-  EXPECT_FALSE(fs::exists(exeDir() + "/editor-previous"));
-}
-
-TEST(ReplaceEditorFolder, ExchangesOrMovesAsideAndRollsBack) {
+TEST(ReplaceEditorFolder, MovingAsideRollsBackWhenTheNewFolderCannotMoveIn) {
   TempDir dir;
   const std::string editor = dir / "editor", staging = dir / "editor-staging";
-  fs::create_directories(editor);
-  writeTextFile(editor + "/v", "old");
-  fs::create_directories(staging);
-  writeTextFile(staging + "/v", "new");
-  EXPECT_TRUE(replaceEditorFolder(staging, editor));
-  EXPECT_EQ(readWholeFile(editor + "/v"), "new");
-  EXPECT_FALSE(fs::exists(staging));
-
-  // Moving aside: the new folder goes in, the old one is removed.
-  fs::create_directories(staging);
-  writeTextFile(staging + "/v", "newer");
+  writeWholeFile(editor + "/v", "old");
+  writeWholeFile(staging + "/v", "new");
   EXPECT_TRUE(replaceEditorFolderByMovingAside(staging, editor));
-  EXPECT_EQ(readWholeFile(editor + "/v"), "newer");
+  EXPECT_EQ(readWholeFile(editor + "/v"), "new");
+  EXPECT_FALSE(replaceEditorFolderByMovingAside(staging, editor));  // no staging folder now
+  EXPECT_EQ(readWholeFile(editor + "/v"), "new");
   EXPECT_FALSE(fs::exists(dir / "editor-previous"));
-
-  // When the new folder cannot be moved in, the old one is put back.
-  EXPECT_FALSE(replaceEditorFolderByMovingAside(staging, editor));
-  EXPECT_EQ(readWholeFile(editor + "/v"), "newer");
-  EXPECT_FALSE(fs::exists(dir / "editor-previous"));
-
-  // Without an editor folder both simply move the staging folder in.
-  fs::remove_all(editor);
-  fs::create_directories(staging);
-  EXPECT_TRUE(replaceEditorFolder(staging, editor));
-  EXPECT_TRUE(fs::is_directory(editor));
-  EXPECT_FALSE(fs::exists(staging));
 }
 
-TEST(EntryNames, SeparatorsAndComponents) {
-  for (const char* name :
-       {"a", "a/b", "a\\b", "...", "a/.../b", ".x/y", "./a", "a//b", "a..b", "..a", "a/b.."})
-    EXPECT_TRUE(isAllowedEntryName(name)) << name;
-  for (const char* name : {"..", "../a", "a/..", "a/../b", "a\\..", "..\\a", "/a", "\\a", "a:b", ":"})
-    EXPECT_FALSE(isAllowedEntryName(name)) << name;
+TEST_F(PackageInstall, DecryptsConfirmsThePlaintextAndInstalls) {
+  const std::string zip = makeZipPackage(), plainSha = sha256FileHex(zip);
+  EXPECT_EQ(runContainer(zip, "--reserved 7", key, plainSha), "Installed: Installed \u2014 version e1");
+  EXPECT_EQ(server.lastVerifyBody(), "{\"sha256\":\"" + plainSha + "\"}");
+  EXPECT_EQ(readWholeFile(editorDir() + "/editor"), "#!/bin/sh\necho editor\n");
+  EXPECT_FALSE(fs::exists(decrypted));
+  EXPECT_TRUE(fs::exists(packagePath("e1")));
+
+  // The URL-safe alphabet, no padding, and spaces and line breaks between the digits.
+  std::string lenient;
+  for (char c : key.substr(0, 43)) {
+    lenient += c == '+' ? '-' : c == '/' ? '_' : c;
+    if (lenient.size() % 10 == 0) lenient += " \\r\\n";  // JSON escapes: the key holds CR LF
+  }
+  EXPECT_EQ(runContainer(zip, "", lenient + "=ignored-after-padding"),
+            "Installed: Installed \u2014 version e2");
+}
+
+TEST_F(PackageInstall, ContainerAndKeyFaultsFailWithTheirSentence) {
+  const std::string zip = makeZipPackage(),
+                    sizeMismatch = "Container file size does not match declared payload size.",
+                    unsupported = "Unsupported container format version or parameters.",
+                    badKey = "Invalid decryption key length.";
+  const struct {
+    std::string options, manifestKey, detail;
+  } cases[] = {
+      {"", "", badKey},
+      {"", key.substr(0, 42), badKey},
+      {"", key.substr(0, 43) + "AA", badKey},
+      {"", "!!!", badKey},
+      {"--truncate 47", key, "Encrypted file is too small to contain valid container header."},
+      {"--extra", key, sizeMismatch},
+      {"--declared 18446744073709551615", key, sizeMismatch},
+      {"--declared 0", key, sizeMismatch},
+      {"--version 2", key, unsupported},
+      {"--ivlen 16", key, unsupported},
+      {"--taglen 12", key, unsupported},
+      {"", randomKeyBase64(), kTagFailed},
+      {"--flip 100", key, kTagFailed},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(runContainer(zip, c.options, c.manifestKey), kDecryptFailed + c.detail)
+        << c.options << c.manifestKey;
+    EXPECT_TRUE(fs::is_empty(exeDir() + "/editor-staging"));
+  }
+  // The whole payload was written before the tag was found wrong; the temporary stays.
+  EXPECT_EQ(fs::file_size(decrypted), fs::file_size(zip));
+  EXPECT_EQ(server.verifyRequests(), 0);
+}
+
+TEST_F(PackageInstall, PlaintextAndArchiveChecksAfterDecryption) {
+  const std::string zip = makeZipPackage(),
+                    notZip = "Failed: The editor package is not a readable zip archive.";
+  EXPECT_EQ(runContainer(zip, "", key, std::string(64, '0')),
+            "Failed: The decrypted editor package failed plaintext checksum verification.");
+  EXPECT_FALSE(fs::exists(decrypted));
+  server.configure([](UpdateServerBehaviour& b) { b.verifyStatus = 503; });
+  EXPECT_EQ(
+      runContainer(zip, "", key, sha256FileHex(zip)),
+      "Failed: Artifact authenticity verification failed: Auth server returned HTTP 503 on verification.");
+  EXPECT_FALSE(fs::exists(decrypted));
+  server.configure([](UpdateServerBehaviour& b) { b.verifyStatus = 200; });
+  // Without the magic the file is taken for a plain zip and the key is ignored.
+  EXPECT_EQ(runContainer(zip, "--magic ZELVAN2", key), notZip);
+  // An empty payload with a valid tag decrypts to an empty file, which is no zip.
+  writeTextFile(source / "nothing.zip", "");
+  EXPECT_EQ(runContainer(source / "nothing.zip", "", key), notZip);
+  EXPECT_FALSE(fs::exists(decrypted));
+}
+
+TEST(PackageContainer, FailuresTheUpdateRunCannotReach) {
+  TempDir dir;
+  const std::vector<uint8_t> key(32, 7);
+  std::string error;
+  EXPECT_FALSE(decryptPackageContainer(dir / "missing", dir / "out", key, error));
+  EXPECT_EQ(error, "Could not open encrypted file for reading.");
+  writeTextFile(dir / "magic", "ZELVAN2" + std::string(41, '\0'));
+  EXPECT_FALSE(decryptPackageContainer(dir / "magic", dir / "out", key, error));
+  EXPECT_EQ(error, "Invalid container magic bytes.");
+  EXPECT_FALSE(decryptPackageContainer(dir.path(), dir / "out", key, error));
+  EXPECT_EQ(error, "Could not read container header.");  // a folder opens but reads nothing
+  writeTextFile(dir / "empty.zip", "");
+  const std::string base64 = randomKeyBase64();
+  ASSERT_TRUE(writeContainer(dir / "empty.zip", dir / "empty.pkg", base64));
+  EXPECT_FALSE(decryptPackageContainer(dir / "empty.pkg", dir.path(), decodeBase64Key(base64), error));
+  EXPECT_EQ(error, "Could not open output file for writing.");
 }
 
 }  // namespace

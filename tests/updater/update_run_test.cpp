@@ -1,183 +1,270 @@
+// An update run against a local HTTPS update server: the manifest, the offline rules, the
+// download and the authenticity endpoint.
 #include "updater/update_run.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 
+#include "platform/desktop.h"
 #include "update_fixture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using ManifestRun = UpdateFixture;
+using UpdateRun = UpdateFixture;
 
-TEST_F(ManifestRun, ManifestFailuresEndWithTheirSentence) {
-  struct Case {
+// The digest by an independent tool, so the run's own hashing is checked too.
+std::string opensslSha256(const std::string& path) {
+  return runChooserCommand("openssl dgst -sha256 -r " + shellQuote(path) + " | cut -c1-64");
+}
+
+TEST(ParseHttpsUrl, SplitsOrRefusesAddresses) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"https://updates.orvo.test/v1/m?platform=linux#x", "updates.orvo.test 443 /v1/m?platform=linux#x"},
+      {"https://127.0.0.1:8443", "127.0.0.1 8443 /"},
+      {"https://h:65535/p", "h 65535 /p"},
+      {"https://h?q=1", "h?q=1 443 /"},
+      {"https://h:00000000000000000443/p", "h 443 /p"},
+      {"HTTPS://h/p", ""},
+      {"https://", ""},
+      {"https://h:/p", ""},
+      {"https://h:0/p", ""},
+      {"https://h:65536/p", ""},
+      {"https://h:+80/p", ""},
+      {"https://h:18446744073709551659/p", ""},
+      {"https://[::1]:443/p", ""},
+  };
+  for (const auto& [url, expected] : cases) {
+    std::string host, path;
+    int32_t port = 443;
+    const bool ok = parseHttpsUrl(url, host, port, path);
+    EXPECT_EQ(ok ? host + " " + std::to_string(port) + " " + path : "", expected) << url;
+  }
+}
+
+TEST_F(UpdateRun, ManifestFailuresEndWithTheirSentence) {
+  const std::string url = server.packageUrl(), notJson = "Failed: The update manifest is not valid JSON.",
+                    missing = "Failed: The update manifest is missing its version or url field.";
+  const struct {
     int status;
     std::string body;
     BodyFault fault;
-    std::string message;
-  };
-  const std::string url = server.packageUrl();
-  const Case cases[] = {
-      {404, "{}", BodyFault::None, "The update server returned HTTP 404 for the manifest."},
-      {302, "{}", BodyFault::None, "The update server returned HTTP 302 for the manifest."},
-      {500, "", BodyFault::Endless, "The update server returned HTTP 500 for the manifest."},
-      {200, "<html>not json</html>", BodyFault::None, "The update manifest is not valid JSON."},
-      {200, "", BodyFault::None, "The update manifest is not valid JSON."},
-      {200, "[1,2]", BodyFault::None, "The update manifest is not valid JSON."},
-      {200, "{\"version\":\"1\",\"url\":\"" + url + "\",}", BodyFault::None,
-       "The update manifest is not valid JSON."},
-      {200, "{} {}", BodyFault::None, "The update manifest is not valid JSON."},
-      {200, "", BodyFault::Endless, "The update manifest is not valid JSON."},
-      {200, "{\"url\":\"" + url + "\"}", BodyFault::None,
-       "The update manifest is missing its version or url field."},
-      {200, "{\"version\":1.2,\"url\":\"" + url + "\"}", BodyFault::None,
-       "The update manifest is missing its version or url field."},
-      {200, "{\"version\":\"1.2\",\"url\":\"\"}", BodyFault::None,
-       "The update manifest is missing its version or url field."},
+    std::string outcome;
+  } cases[] = {
+      {404, "{}", BodyFault::None, "Failed: The update server returned HTTP 404 for the manifest."},
+      {302, "{}", BodyFault::None, "Failed: The update server returned HTTP 302 for the manifest."},
+      {500, "", BodyFault::Endless, "Failed: The update server returned HTTP 500 for the manifest."},
+      {200, "", BodyFault::Endless, notJson},  // the body is capped, never read whole
+      {200, "<html>not json</html>", BodyFault::None, notJson},
+      {200, "[1,2]", BodyFault::None, notJson},
+      {200, "{\"version\":\"1\",\"url\":\"" + url + "\",}", BodyFault::None, notJson},
+      {200, "{} {}", BodyFault::None, notJson},
+      {200, "{\"url\":\"" + url + "\"}", BodyFault::None, missing},
+      {200, "{\"version\":1.2,\"url\":\"" + url + "\"}", BodyFault::None, missing},
+      {200, "{\"version\":\"1.2\",\"url\":\"\"}", BodyFault::None, missing},
       {200, "{\"version\":\"1.2\",\"url\":\"http://127.0.0.1/p.zip\"}", BodyFault::None,
-       "The package URL in the update manifest must be a valid https:// URL."},
+       "Failed: The package URL in the update manifest must be a valid https:// URL."},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     server.configure([&](UpdateServerBehaviour& b) {
       b.manifestStatus = c.status;
       b.manifestBody = c.body;
       b.manifestFault = c.fault;
     });
-    EXPECT_EQ(run(), UpdateState::Failed) << c.body;
-    EXPECT_EQ(message, c.message) << c.status << " " << c.body;
+    EXPECT_EQ(run(), c.outcome) << c.status << " " << c.body;
   }
-  EXPECT_EQ(run("http://127.0.0.1:1/manifest"), UpdateState::Failed);
-  EXPECT_EQ(message, "The update manifest URL must be a valid https:// URL.");
+  EXPECT_EQ(run("http://127.0.0.1:1/manifest"),
+            "Failed: The update manifest URL must be a valid https:// URL.");
   EXPECT_EQ(server.packageRequests(), 0);
 }
 
-TEST_F(ManifestRun, UnreachableServerFollowsTheOfflineRules) {
-  serve("{\"version\":\"1.0\",", "");
+TEST_F(UpdateRun, NotConfiguredAndUnreachableServersFollowTheOfflineRules) {
+  const std::string unreachable = "Failed: Could not reach the update server, and no local editor was found.";
+  EXPECT_EQ(run("https://h/m?platform=linux&k=YOUR_KEY"),
+            "Idle: Update server not configured. Please locate or install ORVO Editor.");
+  serve("{\"version\":\"1.0\",");
   server.configure([](UpdateServerBehaviour& b) { b.manifestFault = BodyFault::CutMidway; });
-  EXPECT_EQ(run(), UpdateState::Failed);
-  EXPECT_EQ(message, "Could not reach the update server, and no local editor was found.");
-
+  EXPECT_EQ(run(), unreachable);
   UpdateServer untrusted(false);
   ASSERT_GT(untrusted.start(), 0);
-  untrusted.configure(
-      [&](UpdateServerBehaviour& b) { b.manifestBody = untrusted.manifest("1", untrusted.packageUrl()); });
-  EXPECT_EQ(run(untrusted.manifestUrl()), UpdateState::Failed);
-  EXPECT_EQ(message, "Could not reach the update server, and no local editor was found.");
-
-  installFakeEditor("0.1");
-  EXPECT_EQ(run(untrusted.manifestUrl()), UpdateState::InstalledOffline);
-  EXPECT_EQ(message, "Installed (offline mode)");
+  EXPECT_EQ(run(untrusted.manifestUrl()), unreachable);
   EXPECT_EQ(untrusted.manifestRequests(), 0);
-  EXPECT_EQ(run(), UpdateState::InstalledOffline);
-  EXPECT_EQ(run("https://127.0.0.1:1/manifest?platform=linux&your_key"), UpdateState::InstalledOffline);
+
+  // With a local editor each of them ends installed offline.
+  installFakeEditor("0.1");
+  for (const std::string& url :
+       {untrusted.manifestUrl(), server.manifestUrl(), std::string("https://h/YOUR_X")})
+    EXPECT_EQ(run(url), "Offline: Installed (offline mode)") << url;
+  EditorUpdater updater("", downloads.path());
+  EXPECT_EQ(outcome(updater, false), "Idle: ");
+  updater.startUpdateCheck();
+  EXPECT_EQ(outcome(updater), "Offline: Installed (offline mode)");
 }
 
-TEST_F(ManifestRun, CurrentVersionEndsInstalledWithoutDownload) {
-  installFakeEditor("1.4.2");
+TEST_F(UpdateRun, CurrentVersionEndsInstalledWithoutDownload) {
+  // Trailing spaces and CR of the version file do not count; the first duplicate member does.
+  installFakeEditor("1.4.2 \r");
   serve("\xEF\xBB\xBF{\"version\":\"1.4.2\",\"version\":\"7\",\"url\":\"" + server.packageUrl() +
-        "\",\"encryption\":\"plain\",\"extra\":[1,2]}");
-  EXPECT_EQ(run(), UpdateState::Installed);
-  EXPECT_EQ(message, "Installed \u2014 version 1.4.2");
+        "\",\"encryption\":\"plain\"}");
+  EXPECT_EQ(run(), "Installed: Installed \u2014 version 1.4.2");
   EXPECT_EQ(server.packageRequests(), 0);
   EXPECT_TRUE(fs::is_empty(downloads.path()));
-
   // The address check comes before the version test.
   serve("{\"version\":\"1.4.2\",\"url\":\"https://:99/p\"}");
-  EXPECT_EQ(run(), UpdateState::Failed);
-  EXPECT_EQ(message, "The package URL in the update manifest must be a valid https:// URL.");
+  EXPECT_EQ(run(), "Failed: The package URL in the update manifest must be a valid https:// URL.");
 }
 
-TEST_F(ManifestRun, SanitizedVersionNamesThePackage) {
-  EXPECT_EQ(sanitizeVersionForFileName("2.0 beta/3"), "2.0_beta_3");
-  EXPECT_EQ(sanitizeVersionForFileName("1.0+\xC3\xA9-rc.1"), "1.0___-rc.1");
-  // A package for 1.0+a already present is reused for 1.0/a when the manifest has no digest.
-  const std::string zip = makeZipPackage();
-  fs::copy_file(zip, packagePath("1.0_a"));
-  serve(server.manifest("1.0/a", server.packageUrl()), zip);
-  EXPECT_EQ(run(), UpdateState::Installed);
-  EXPECT_EQ(message, "Installed \u2014 version 1.0/a");
-  EXPECT_EQ(server.packageRequests(), 0);
-  EXPECT_EQ(readWholeFile(exeDir() + "/editor/.zelvan_editor_version"), "1.0/a\n");
-}
-
-using DownloadRun = UpdateFixture;
-
-TEST_F(DownloadRun, DownloadsChecksAndKeepsThePackage) {
-  const std::string zip = makeZipPackage();
-  const std::string sha = sha256FileHex(zip);
+TEST_F(UpdateRun, DownloadsKeepsAndReusesThePackage) {
+  const std::string zip = makeZipPackage(), sha = opensslSha256(zip);
   installFakeEditor("1.4.2");
-  // A trailing space makes the versions differ; a part file of an earlier run is written anew.
-  writeTextFile(packagePath("1.4.2_") + ".part", std::string(5000000, 'x'));
-  serve(server.manifest("1.4.2 ", server.packageUrl(), sha), zip);
-  EXPECT_EQ(run(), UpdateState::Installed);
-  EXPECT_EQ(message, "Installed \u2014 version 1.4.2 ");
-  EXPECT_EQ(sha256FileHex(packagePath("1.4.2_")), sha);
-  EXPECT_FALSE(fs::exists(packagePath("1.4.2_") + ".part"));
+  // The version names the file sanitised; a part file of an earlier run is written anew.
+  const std::string kept = packagePath("1.4.2_b__");
+  writeTextFile(kept + ".part", std::string(5000000, 'x'));
+  publish("1.4.2/b\xC3\xA9", zip, sha);
+  EXPECT_EQ(run(), "Installed: Installed \u2014 version 1.4.2/b\xC3\xA9");
+  EXPECT_EQ(opensslSha256(kept), sha);
+  EXPECT_FALSE(fs::exists(kept + ".part"));
   EXPECT_EQ(received, fs::file_size(zip));
   EXPECT_EQ(total, fs::file_size(zip));
 
-  // The next run hashes the kept package and reuses it.
-  fs::remove(exeDir() + "/editor/.zelvan_editor_version");
-  EXPECT_EQ(run(), UpdateState::Installed);
+  // The kept package is hashed and reused; without a digest any present package is reused.
+  fs::remove(editorDir() + "/.zelvan_editor_version");
+  EXPECT_EQ(run(), "Installed: Installed \u2014 version 1.4.2/b\xC3\xA9");
+  publish("1.4.2/b\xC3\xA9", source / "nothing-here");
+  fs::remove(editorDir() + "/.zelvan_editor_version");
+  EXPECT_EQ(run(), "Installed: Installed \u2014 version 1.4.2/b\xC3\xA9");
   EXPECT_EQ(server.packageRequests(), 1);
-}
 
-TEST_F(DownloadRun, WithoutDeclaredLengthTheTotalStaysUnknown) {
-  const std::string zip = makeZipPackage();
-  serve(server.manifest("3", server.packageUrl()), zip);
+  // Without a declared length the total stays unknown.
+  publish("3", zip);
   server.configure([](UpdateServerBehaviour& b) { b.packageFault = BodyFault::NoLength; });
-  EXPECT_EQ(run(), UpdateState::Installed);
+  EXPECT_EQ(run(), "Installed: Installed \u2014 version 3");
   EXPECT_EQ(total, 0u);
   EXPECT_EQ(readWholeFile(packagePath("3")), readWholeFile(zip));
 }
 
-TEST_F(DownloadRun, FailedTransfersLeaveNoPartFile) {
+TEST_F(UpdateRun, FailedDownloadsLeaveNoPartFile) {
   const std::string zip = makeZipPackage();
-  serve(server.manifest("2", server.packageUrl()), zip);
-  server.configure([](UpdateServerBehaviour& b) { b.packageStatus = 404; });
-  EXPECT_EQ(run(), UpdateState::Failed);
-  EXPECT_EQ(message, "The editor package download failed.");
-  server.configure([](UpdateServerBehaviour& b) {
-    b.packageStatus = 200;
-    b.packageFault = BodyFault::CutMidway;
-  });
-  EXPECT_EQ(run(), UpdateState::Failed);
-  EXPECT_EQ(message, "The editor package download failed.");
-  EXPECT_EQ(server.packageRequests(), 2);
-  EXPECT_FALSE(fs::exists(packagePath("2") + ".part"));
-  EXPECT_FALSE(fs::exists(packagePath("2")));
-}
+  publish("2", zip);
+  for (const auto& [status, fault] :
+       {std::pair(404, BodyFault::None), std::pair(200, BodyFault::CutMidway)}) {
+    server.configure([&](UpdateServerBehaviour& b) {
+      b.packageStatus = status;
+      b.packageFault = fault;
+    });
+    EXPECT_EQ(run(), "Failed: The editor package download failed.");
+    EXPECT_FALSE(fs::exists(packagePath("2") + ".part"));
+    EXPECT_FALSE(fs::exists(packagePath("2")));
+  }
+  server.configure([](UpdateServerBehaviour& b) { b.packageFault = BodyFault::None; });
 
-TEST_F(DownloadRun, ChecksumMismatchAndUpperCaseDigestFail) {
-  const std::string zip = makeZipPackage();
-  std::string upper = sha256FileHex(zip);
+  // Upper-case hex is no match; the stale package present is deleted and downloaded again.
+  std::string upper = opensslSha256(zip);
   for (char& c : upper) c = static_cast<char>(toupper(c));
-  // A present package that does not match is deleted and downloaded again.
   fs::copy_file(zip, packagePath("5"));
-  serve(server.manifest("5", server.packageUrl(), upper), zip);
-  EXPECT_EQ(run(), UpdateState::Failed);
-  EXPECT_EQ(message, "The downloaded package failed its checksum verification.");
-  EXPECT_EQ(server.packageRequests(), 1);
+  publish("5", zip, upper);
+  EXPECT_EQ(run(), "Failed: The downloaded package failed its checksum verification.");
+  EXPECT_EQ(server.packageRequests(), 3);
   EXPECT_FALSE(fs::exists(packagePath("5")));
   EXPECT_FALSE(fs::exists(packagePath("5") + ".part"));
-}
 
-TEST_F(DownloadRun, UnwritablePartFileAndUnrenamablePackage) {
-  const std::string zip = makeZipPackage();
-  serve(server.manifest("6", server.packageUrl(), sha256FileHex(zip)), zip);
+  publish("6", zip, opensslSha256(zip));
   fs::create_directories(packagePath("6") + ".part");
-  EXPECT_EQ(run(), UpdateState::Failed);
-  EXPECT_EQ(message, "Could not write to the downloads directory.");
+  EXPECT_EQ(run(), "Failed: Could not write to the downloads directory.");
   fs::remove(packagePath("6") + ".part");
-
   // A folder in the package's place survives the stale-package delete; the rename then fails.
   fs::create_directories(packagePath("6") + "/inside");
-  EXPECT_EQ(run(), UpdateState::Failed);
-  EXPECT_EQ(message, "Could not finalize the downloaded package.");
-  EXPECT_EQ(sha256FileHex(packagePath("6") + ".part"), sha256FileHex(zip));
+  EXPECT_EQ(run(), "Failed: Could not finalize the downloaded package.");
+}
+
+TEST_F(UpdateRun, ASlowDownloadShowsProgressAndCancels) {
+  ASSERT_EQ(runShell("head -c 8000000 /dev/urandom > " + (source / "editor.zip")), 0);
+  publish("9.9", source / "editor.zip");
+  server.configure([](UpdateServerBehaviour& b) { b.packageFault = BodyFault::Slow; });
+  const std::string part = downloads / "zelvan_editor_9.9.zip.part";
+  auto updater = std::make_unique<EditorUpdater>(server.manifestUrl(), downloads.path());
+  const auto startAndWaitForBytes = [&] {
+    updater->startUpdateCheck();
+    updater->startUpdateCheck();  // refused: the run goes on
+    EXPECT_EQ(outcome(*updater, false), "Checking: Checking for updates\u2026");
+    EXPECT_EQ(updater->bytesReceived() + updater->bytesTotal(), 0u);
+    ASSERT_TRUE(waitUntil([&] { return updater->bytesReceived() > 0; }));
+    EXPECT_EQ(outcome(*updater, false), "Downloading: Downloading editor 9.9\u2026");
+    EXPECT_EQ(updater->bytesTotal(), 8000000u);
+  };
+  startAndWaitForBytes();
+  // An editor started meanwhile must not inherit the part file.
+  int partDescriptors = 0;
+  for (const fs::directory_entry& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (fs::read_symlink(entry.path(), ec) != fs::path(part)) continue;
+    ++partDescriptors;
+    EXPECT_TRUE(::fcntl(std::stoi(entry.path().filename().string()), F_GETFD) & FD_CLOEXEC);
+  }
+  EXPECT_EQ(partDescriptors, 1);
+  updater->joinFinishedWorker();  // the run is not finished: returns at once
+  updater->requestCancel();
+  EXPECT_EQ(outcome(*updater), "Failed: Download cancelled.");
+  EXPECT_FALSE(fs::exists(part));
+
+  // A new run starts over; destroying the updater cancels and joins it.
+  startAndWaitForBytes();
+  updater.reset();
+  EXPECT_FALSE(fs::exists(part));
+  EXPECT_FALSE(fs::exists(downloads / "zelvan_editor_9.9.zip"));
+  EXPECT_EQ(server.manifestRequests(), 2);
+}
+
+TEST(VerifyArtifact, OnlyAGenuineTrueConfirmsAndEachRefusalHasItsSentence) {
+  UpdateServer server;
+  ASSERT_GT(server.start(), 0);
+  const std::string notGenuine = "Artifact SHA-256 verification failed: binary is not genuine.",
+                    noField = "Verification response missing genuine field.",
+                    badJson = "Invalid JSON returned by verification endpoint.";
+  const struct {
+    std::string body;
+    int status;
+    std::string error;  // empty: confirmed
+  } cases[] = {
+      {"{\"genuine\":true}", 200, ""},
+      {"\xEF\xBB\xBF{\"genuine\":true}", 200, ""},
+      {"{\"genuine\":false}", 200, notGenuine},
+      {"{\"genuine\":false,\"genuine\":true}", 200, notGenuine},
+      {"{\"genuine\":\"true\"}", 200, noField},
+      {"{\"ok\":true}", 200, noField},
+      {"[{\"genuine\":true}]", 200, badJson},
+      {"{\"genuine\":true", 200, badJson},
+      {"{\"genuine\":true}", 302, "Auth server returned HTTP 302 on verification."},
+      {"{\"genuine\":true}", 500, "Auth server returned HTTP 500 on verification."},
+  };
+  for (const auto& c : cases) {
+    server.configure([&](UpdateServerBehaviour& b) {
+      b.verifyBody = c.body;
+      b.verifyStatus = c.status;
+    });
+    std::string error;
+    const bool ok = verifyArtifactAuthenticity(server.manifestUrl(), "00ff", error);
+    EXPECT_EQ(ok ? std::string("confirmed") : error, c.error.empty() ? "confirmed" : c.error) << c.body;
+  }
+  EXPECT_EQ(server.lastVerifyBody(), "{\"sha256\":\"00ff\"}");
+
+  std::string error;
+  EXPECT_FALSE(verifyArtifactAuthenticity("http://127.0.0.1/", "00", error));
+  EXPECT_EQ(error, "Invalid manifest URL.");
+  UpdateServer untrusted(false);
+  ASSERT_GT(untrusted.start(), 0);
+  const std::string url = untrusted.manifestUrl();
+  for (int stopped = 0; stopped < 2; ++stopped) {
+    error.clear();
+    EXPECT_FALSE(verifyArtifactAuthenticity(url, "00", error));
+    EXPECT_EQ(error, "Could not reach auth server for SHA-256 verification.");
+    untrusted.stop();
+  }
+  EXPECT_EQ(untrusted.verifyRequests(), 0);
 }
 
 }  // namespace
