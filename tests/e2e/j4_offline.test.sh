@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Journey 4, offline: the update server unreachable with an editor present gives "Installed
-# (offline mode)"; without one, the failure sentence and "Retry", which installs once the
+# Journey 4, offline: the update server unreachable (refused, or behind a certificate that is
+# not to be trusted) with an editor present gives "Installed (offline mode)"; without one, the failure sentence and "Retry", which installs once the
 # server answers again.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs restore sidebar installs install
@@ -16,6 +16,22 @@ e2e_wait_status 30 installs_offline "Installed (offline mode)" || fail "offline 
 e2e_expect_text "$SHOT" "${E2E_INSTALLS_BADGE[@]}" "Installed (offline)"
 e2e_expect_text "$SHOT" "${E2E_INSTALLS_NAME[@]}" "ORVO 0.9.0"
 e2e_rects "$SHOT" "144*s" "W-200*s" "160*s" W "210*s" | grep -q . || fail "no Check for updates button"
+
+# An update server whose certificate is not to be trusted is no update server: a self-signed
+# one, and one of the trusted CA that names another host. Nothing is asked of either.
+e2e_control offline false
+e2e_publish 1.0.0 >/dev/null
+for cert in untrusted wrong_name; do
+  e2e_control host_certs "{\"updates.orvo.test\": \"$cert\"}"
+  before=$(e2e_requests updates.orvo.test /manifest)
+  e2e_click_check_updates
+  sleep 1
+  e2e_wait_status 30 "installs_cert_$cert" "Installed (offline mode)" || fail "a $cert certificate was not refused"
+  grep -q "^updates.orvo.test $cert\$" "$E2E_SRV/tls.log" || fail "the check never reached the server with the $cert certificate"
+  [ "$(e2e_requests updates.orvo.test /manifest)" = "$before" ] || fail "a manifest was fetched over a $cert certificate"
+  [ "$(cat "$LAUNCHER_DIR/editor/.zelvan_editor_version")" = 0.9.0 ] || fail "an install ran over a $cert certificate"
+done
+e2e_control host_certs '{}' offline true
 e2e_close_launcher
 
 # No editor at all: the failure, and Retry.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Journey 7, hostile inputs end to end: a zip-slip package (a ".." entry, an absolute entry), a
-# tampered container, a manifest that names an http:// package and a digest the auth server
-# does not call genuine. Each ends Failed with its sentence and writes nothing outside the
+# Journey 7, hostile inputs end to end: impostor token and package hosts (certificates that are
+# not to be trusted), a zip-slip package (a ".." entry, an absolute entry), a tampered container,
+# a manifest that names an http:// package and a digest the auth server does not call genuine. Each ends Failed with its sentence and writes nothing outside the
 # staging folder; a project parked for the install reports the failure in "Cannot open project",
 # as it does when a genuine package brings no editor program.
 source "$(dirname "$0")/lib/e2e_env.sh"
@@ -20,6 +20,27 @@ nothing_escaped() {
   [ -z "$(find "$LAUNCHER_DIR/editor-staging" -type f 2>/dev/null)" ] || fail "$1: files were left in staging"
   [ "$(e2e_editor_starts)" -eq 0 ] || fail "$1: an editor was started"
 }
+
+# An impostor token endpoint (a certificate of the trusted CA for another host): the stored
+# session is not handed to it, the restore fails as unreachable and the token stays stored.
+e2e_control host_certs '{"oauth2.googleapis.com": "wrong_name"}'
+e2e_start_launcher
+found=""
+for _ in $(seq 1 60); do
+  e2e_shot impostor_token_endpoint
+  read -r bx0 by0 bx1 by1 _ <<<"$(e2e_bbox "$SHOT" "13 110 253" 2 0 0 "W*0.4" H)"
+  if [ "$bx0" != none ]; then found=yes; break; fi
+  sleep 0.3
+done
+[ -n "$found" ] || fail "the restore through an impostor token endpoint did not fail"
+grep -q "^oauth2.googleapis.com wrong_name$" "$E2E_SRV/tls.log" || fail "the restore never reached the impostor"
+[ "$(e2e_requests oauth2.googleapis.com /token)" -eq 0 ] || fail "the refresh token was sent to an impostor"
+sleep 0.5
+e2e_shot impostor_refused
+e2e_expect_text "$SHOT" "$bx0" "$by1+6*s" "$bx1" "$by1+40*s" "Could not reach Google's token endpoint. Check your connection."
+[ "$(e2e_setting 'auth%2FrefreshToken')" = stored-refresh-token ] || fail "the stored token was dropped"
+e2e_close_launcher
+e2e_control host_certs '{}'
 
 # Zip slip through "..": the first run, started by the first signed-in frame.
 e2e_publish 1.0.1 --evil "../escaped_e2e_dotdot.txt" >/dev/null
@@ -71,6 +92,17 @@ e2e_wait_status 30 installs_http_url "The package URL in the update manifest mus
   fail "the http:// package address was not refused"
 [ "$(e2e_requests packages.orvo.test /packages/orvo-editor-1.0.4.pkg)" = "$before" ] || fail "the http:// package was fetched"
 nothing_escaped "http package address"
+
+# A package host that is an impostor: nothing is downloaded from it.
+e2e_publish 1.0.45 >/dev/null
+e2e_control host_certs '{"packages.orvo.test": "untrusted"}'
+e2e_click_retry
+e2e_wait_status 30 installs_impostor_package_host "The editor package download failed." ||
+  fail "a package host with an untrusted certificate was not refused"
+grep -q "^packages.orvo.test untrusted$" "$E2E_SRV/tls.log" || fail "the download never reached the impostor"
+[ "$(e2e_requests packages.orvo.test /packages/orvo-editor-1.0.45.pkg)" -eq 0 ] || fail "a package was fetched from an impostor"
+nothing_escaped "impostor package host"
+e2e_control host_certs '{}'
 
 # A digest the auth server does not call genuine.
 E2E_NOT_GENUINE=1 e2e_publish 1.0.5 --encrypt >/dev/null

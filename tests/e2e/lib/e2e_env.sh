@@ -115,6 +115,14 @@ e2e_world() {
   chmod 755 "$E2E_BIN" "$E2E_BIN"/*
 
   bash "$E2E_SUPPORT_DIR/make_test_pki.sh" "$E2E_PKI"
+  # A certificate from the trusted test CA that names another host only.
+  (cd "$E2E_PKI" &&
+    openssl ecparam -name prime256v1 -genkey -noout -out wrongname.key 2>/dev/null &&
+    openssl req -new -key wrongname.key -subj "/CN=elsewhere.test" -out wrongname.csr 2>/dev/null &&
+    printf 'subjectAltName=DNS:elsewhere.test\nextendedKeyUsage=serverAuth\n' >wrongname.ext &&
+    openssl x509 -req -in wrongname.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 3 -out wrongname.pem \
+      -extfile wrongname.ext 2>/dev/null &&
+    rm -f wrongname.csr wrongname.ext ca.srl) || fail "could not make the wrong-name certificate"
   chmod 755 "$E2E_PKI"
   chmod 644 "$E2E_PKI/ca.pem"
   E2E_CA="$E2E_PKI/ca.pem"

@@ -20,6 +20,8 @@ rewriting it. Every request is appended to STATE_DIR/requests.jsonl. Members of 
   package_rate                    bytes per second for package bodies (0: unthrottled)
   package_status                  status forced on packages (0: normal)
   offline                         true: TLS handshakes for updates/packages hosts are refused
+  host_certs                      host name -> "untrusted" (self-signed) or "wrong_name" (the
+                                  test CA's, for another host): what that host presents
   hold_refresh, hold_manifest,    while true, the refresh grant, the manifest, the verification
   hold_verify, hold_package       and the second half of a package wait (at most 120 s), so a
                                   test sees a passing state for as long as it needs to
@@ -288,14 +290,31 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
 
 def sni(sock, server_name, context):
-    if server_name in UPDATE_HOSTS and control().get("offline"):
+    c = control()
+    if server_name in UPDATE_HOSTS and c.get("offline"):
         return ssl.ALERT_DESCRIPTION_UNRECOGNIZED_NAME
+    kind = (c.get("host_certs") or {}).get(server_name)
+    if kind in OTHER_CONTEXTS:
+        sock.context = OTHER_CONTEXTS[kind]
+        with LOCK:
+            with open(os.path.join(STATE, "tls.log"), "a") as f:
+                f.write("%s %s\n" % (server_name, kind))
     return None
 
 
-CONTEXT = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-CONTEXT.load_cert_chain(CERT, KEY)
+def context_for(cert, key):
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.load_cert_chain(cert, key)
+    return ctx
+
+
+CONTEXT = context_for(CERT, KEY)
 CONTEXT.sni_callback = sni
+PKI = os.path.dirname(CERT)
+OTHER_CONTEXTS = {}
+for name, files in (("untrusted", ("untrusted.pem", "untrusted.key")), ("wrong_name", ("wrongname.pem", "wrongname.key"))):
+    if os.path.exists(os.path.join(PKI, files[0])):
+        OTHER_CONTEXTS[name] = context_for(os.path.join(PKI, files[0]), os.path.join(PKI, files[1]))
 
 
 def main():
