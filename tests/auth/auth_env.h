@@ -47,7 +47,9 @@ class FakeGoogle {
     server_.http().Post("/token", [this](const httplib::Request& request, httplib::Response& response) {
       std::unique_lock<std::mutex> lock(mutex);
       tokenBodies.push_back(request.body);
+      ++held_;
       changed_.wait(lock, [this] { return !replies.holdToken; });
+      --held_;
       reply(response, replies.tokenStatus, replies.tokenBody, replies.tokenDrop);
     });
     server_.http().Get("/v1/userinfo", [this](const httplib::Request& request, httplib::Response& response) {
@@ -56,6 +58,8 @@ class FakeGoogle {
       reply(response, replies.userinfoStatus, replies.userinfoBody, replies.userinfoDrop);
     });
     server_.start();
+    // Answered once the server's worker threads all exist, so tests can count their own threads.
+    httplib::SSLClient("127.0.0.1", server_.port()).Get("/");
   }
   ~FakeGoogle() {
     answer([](FakeGoogleReplies& r) { r.holdToken = false; });
@@ -73,10 +77,14 @@ class FakeGoogle {
     std::lock_guard<std::mutex> lock(mutex);
     return tokenBodies.size();
   }
+  bool tokenHeld() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return held_ > 0;
+  }
   // Once a token request is held, runs blocking (which waits for that request to end) while
   // another thread releases the request a moment later.
   void releaseDuring(const std::function<void()>& blocking) {
-    EXPECT_TRUE(eventually([this] { return tokenRequests() > 0; }));
+    EXPECT_TRUE(eventually([this] { return tokenHeld(); }));
     std::thread releaser([this] {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       answer([](FakeGoogleReplies& r) { r.holdToken = false; });
@@ -101,6 +109,7 @@ class FakeGoogle {
     response.set_content(body, "application/json");
   }
   std::condition_variable changed_;
+  int held_ = 0;
   LocalTlsServer server_;
 };
 

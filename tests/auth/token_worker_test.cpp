@@ -6,21 +6,18 @@ namespace {
 
 class TokenWorkerTest : public AuthTest {
  protected:
-  // A code exchange started the way the poll starts it, or a silent restore; returns once the
-  // frame loop applied the result.
+  // A browser sign-in's code exchange, or a silent restore; returns once the frame loop applied
+  // the result.
   void run(bool refresh) {
-    if (session.tokenWorker.joinable()) session.tokenWorker.join();
-    session.errorMessage.clear();
-    session.state = AuthState::SignedOut;
     if (refresh) {
       restoreSession(session);
-      ASSERT_TRUE(pollUntil(session, [&] { return session.state != AuthState::Restoring; }));
-      return;
+    } else {
+      begin();
+      redirect(matching("code-1"));
     }
-    session.codeVerifier = "verifier";
-    startTokenWorker(session, "code-1", "", TokenGrantMode::AuthorizationCode, "http://127.0.0.1:5");
-    ASSERT_TRUE(pollUntil(
-        session, [&] { return session.state != AuthState::SignedOut || !session.errorMessage.empty(); }));
+    ASSERT_TRUE(pollUntil(session, [&] {
+      return session.state != AuthState::Restoring && session.state != AuthState::AwaitingBrowser;
+    }));
   }
 };
 
@@ -52,56 +49,40 @@ TEST_F(TokenWorkerTest, FailuresBecomeOneSentenceAndKeepTheStoredSignIn) {
   }
 }
 
-TEST_F(TokenWorkerTest, CodeExchangeSuccessVariants) {
-  // A byte-order mark is skipped, a missing name is an empty name, and a reply without a refresh
-  // token keeps the stored one.
+TEST_F(TokenWorkerTest, SuccessfulGrantsStoreTheIdentityAndOnlyACodeReplysRefreshToken) {
+  restoreSession(session);  // nothing stored: nothing to restore
+  EXPECT_FALSE(session.tokenWorker.joinable());
+  settings.refreshToken = "stored-rt";
+  google.answer(
+      [](FakeGoogleReplies& r) { r.tokenBody = R"({"access_token":"at-3","refresh_token":"new"})"; });
+  run(true);
+  EXPECT_EQ(session.state, AuthState::SignedIn) << session.errorMessage;
+  EXPECT_EQ(settings.refreshToken, "stored-rt");
+  EXPECT_NE(readWholeFile(settings.filePath).find("auth%2FuserName=Ada Lovelace"), std::string::npos);
+  {
+    std::lock_guard<std::mutex> lock(google.mutex);
+    EXPECT_EQ(
+        google.tokenBodies.at(0),
+        "client_id=client-1&client_secret=secret%2F%2B%201&grant_type=refresh_token&refresh_token=stored-rt");
+    EXPECT_EQ(google.bearers.at(0), "Bearer at-3");
+  }
+  // A byte-order mark is skipped, a missing name is an empty one, and a code reply without a
+  // refresh token keeps the stored one.
   google.answer([](FakeGoogleReplies& r) {
     r.tokenBody = "\xEF\xBB\xBF{\"access_token\":\"at-2\"}";
     r.userinfoBody = "\xEF\xBB\xBF{\"email\":\"nameless@example.com\"}";
   });
-  settings.refreshToken = "older";
-  settings.userName = "Old Name";
   run(false);
-  EXPECT_EQ(session.state, AuthState::SignedIn) << session.errorMessage;
-  EXPECT_EQ(session.userEmail, "nameless@example.com");
-  EXPECT_EQ(settings.refreshToken, "older");
+  EXPECT_EQ(session.userEmail, "nameless@example.com") << session.errorMessage;
   EXPECT_EQ(settings.userName, "");
-  std::lock_guard<std::mutex> lock(google.mutex);
-  EXPECT_EQ(google.tokenBodies.at(0),
-            "client_id=client-1&client_secret=secret%2F%2B%201&code=code-1&code_verifier=verifier"
-            "&grant_type=authorization_code&redirect_uri=http%3A%2F%2F127.0.0.1%3A5");
-  EXPECT_EQ(google.bearers.at(0), "Bearer at-2");
-}
-
-TEST_F(TokenWorkerTest, RestoreRefreshesTheIdentityAndKeepsTheStoredToken) {
-  restoreSession(session);  // nothing stored: nothing to restore
-  EXPECT_EQ(session.state, AuthState::SignedOut);
-  EXPECT_FALSE(session.tokenWorker.joinable());
-
-  settings.refreshToken = "stored-rt";
-  google.answer(
-      [](FakeGoogleReplies& r) { r.tokenBody = R"({"access_token":"at-3","refresh_token":"rotated"})"; });
-  run(true);
-  EXPECT_EQ(session.state, AuthState::SignedIn) << session.errorMessage;
-  EXPECT_EQ(session.userName, "Ada Lovelace");
-  EXPECT_EQ(settings.refreshToken, "stored-rt") << "a refresh reply's token is not stored";
-  EXPECT_NE(readWholeFile(settings.filePath).find("auth%2FuserName=Ada Lovelace"), std::string::npos);
-  std::lock_guard<std::mutex> lock(google.mutex);
-  EXPECT_EQ(
-      google.tokenBodies.at(0),
-      "client_id=client-1&client_secret=secret%2F%2B%201&grant_type=refresh_token&refresh_token=stored-rt");
+  EXPECT_EQ(settings.refreshToken, "stored-rt");
 }
 
 TEST_F(TokenWorkerTest, AServerOutsideTheTrustStoreIsNotTalkedTo) {
   LocalTlsServer impostor(/*trusted*/ false);
   std::atomic<bool> asked{false};
-  impostor.http().Post("/token", [&](const httplib::Request&, httplib::Response& response) {
-    asked = true;
-    response.set_content(R"({"access_token":"stolen"})", "application/json");
-  });
-  GoogleEndpoints endpoints = google.endpoints();
-  endpoints.port = impostor.start();
-  AuthSession aimed("client-1", "secret-1", &settings, endpoints);
+  impostor.http().Post("/token", [&](const httplib::Request&, httplib::Response&) { asked = true; });
+  AuthSession aimed("client-1", "secret-1", &settings, {"", "localhost", "localhost", impostor.start()});
   settings.refreshToken = "stored-rt";
   restoreSession(aimed);
   ASSERT_TRUE(pollUntil(aimed, [&] { return aimed.state != AuthState::Restoring; }));
