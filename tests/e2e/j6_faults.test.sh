@@ -3,7 +3,7 @@
 # a project launch, then started again: the settings file is always whole, the editor folder is
 # the old or the new one and runs, and a new start succeeds once no child holds the lock. Then a
 # full disk under the downloads folder: "The editor package download failed." and nothing
-# half-installed.
+# half-installed; a full disk during the extraction keeps the editor installed before.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs welcome signin restore sidebar projects installs install
 e2e_world
@@ -82,4 +82,26 @@ e2e_expect_text "$SHOT" "${E2E_INSTALLS_BADGE[@]}" "Failed"
 [ -z "$(ls -A "$LAUNCHER_DIR/editor-staging" 2>/dev/null)" ] || fail "files were left in the staging folder"
 e2e_close_launcher
 umount "$small"
+
+# A full disk under the launcher's own folder while the package is extracted: the install fails,
+# the staging folder goes, and the editor installed before stays whole and runs.
+e2e_config https://updates.orvo.test/manifest "$TEST_TMP/downloads"
+mkdir -p "$TEST_TMP/downloads"
+chown "$TEST_UID" "$TEST_TMP/downloads"
+e2e_preinstall_editor 2.5.0
+cp -a "$LAUNCHER_DIR" "$TEST_TMP/launcher-copy"
+used=$(du -sk "$LAUNCHER_DIR" | cut -f1)
+mount -t tmpfs -o "size=$((used + 400))k,mode=0755" tmpfs "$LAUNCHER_DIR" || e2e_skip "could not mount a small tmpfs"
+cp -a "$TEST_TMP/launcher-copy/." "$LAUNCHER_DIR/"
+chown -R "$TEST_UID" "$LAUNCHER_DIR"
+e2e_publish 3.1.0 --blob 1500000 >/dev/null
+e2e_start_launcher
+e2e_go_installs
+e2e_wait_status 60 installs_disk_full_extracting "Extracting the editor package failed." ||
+  fail "a full disk during the extraction is not reported"
+[ ! -e "$LAUNCHER_DIR/editor-staging" ] || fail "the staging folder stayed after the failed extraction"
+[ "$(cat "$LAUNCHER_DIR/editor/.zelvan_editor_version")" = 2.5.0 ] || fail "the installed version changed"
+[ "$("$LAUNCHER_DIR/editor/editor" --version)" = 2.5.0 ] || fail "the editor installed before does not run"
+e2e_close_launcher
+umount "$LAUNCHER_DIR"
 e2e_pass
