@@ -163,5 +163,5 @@ class AuthTest : public ::testing::Test {
   ScopedEnv path{"PATH", (dir / "bin:" + std::string(getenv("PATH") ? getenv("PATH") : "/bin")).c_str()};
   LauncherSettings settings;
   FakeGoogle google;
-  AuthSession session{"client-1", "secret/+ 1", &settings, google.endpoints()};
+  AuthSession session{"client 1", "secret/+ 1", &settings, google.endpoints()};
 };

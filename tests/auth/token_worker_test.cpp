@@ -61,9 +61,9 @@ TEST_F(TokenWorkerTest, SuccessfulGrantsStoreTheIdentityAndOnlyACodeReplysRefres
   EXPECT_NE(readWholeFile(settings.filePath).find("auth%2FuserName=Ada Lovelace"), std::string::npos);
   {
     std::lock_guard<std::mutex> lock(google.mutex);
-    EXPECT_EQ(
-        google.tokenBodies.at(0),
-        "client_id=client-1&client_secret=secret%2F%2B%201&grant_type=refresh_token&refresh_token=stored-rt");
+    EXPECT_EQ(google.tokenBodies.at(0),
+              "client_id=client%201&client_secret=secret%2F%2B%201&grant_type=refresh_token&refresh_token="
+              "stored-rt");
     EXPECT_EQ(google.bearers.at(0), "Bearer at-3");
   }
   // A byte-order mark is skipped, a missing name is an empty one, and a code reply without a
