@@ -29,8 +29,6 @@ class TempLauncher {
  public:
   TempLauncher();
   ~TempLauncher();
-  TempLauncher(const TempLauncher&) = delete;
-  TempLauncher& operator=(const TempLauncher&) = delete;
 
   // dir joined with relative.
   std::string path(const std::string& relative) const;

@@ -3,7 +3,6 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -22,17 +21,10 @@ namespace {
 
 // Runs before main (and before gtest) in a program started under the name "editor".
 __attribute__((constructor(101))) void runAsTestEditor() {
-  char comm[32] = {0};
-  FILE* file = fopen("/proc/self/comm", "re");
-  if (!file) return;
-  const bool named = fgets(comm, sizeof(comm), file) && std::strcmp(comm, "editor\n") == 0;
-  fclose(file);
-  if (!named) return;
+  char name[17] = {0};
+  if (prctl(PR_GET_NAME, name) != 0 || std::strcmp(name, "editor") != 0) return;
   if (getenv("ORVO_TEST_EDITOR_EXIT")) _exit(0);
-  for (int i = 0; i < 600; ++i) {
-    const timespec tenth = {0, 100000000};
-    nanosleep(&tenth, nullptr);
-  }
+  for (unsigned left = 60; left > 0;) left = sleep(left);
   _exit(0);
 }
 

@@ -33,8 +33,6 @@ class UpdateServer {
  public:
   explicit UpdateServer(bool trusted = true);
   ~UpdateServer() { stop(); }
-  UpdateServer(const UpdateServer&) = delete;
-  UpdateServer& operator=(const UpdateServer&) = delete;
 
   int start() { return server_.start(); }
   void stop();
