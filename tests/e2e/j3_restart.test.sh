@@ -2,8 +2,8 @@
 # Journey 3, a restart: the stored refresh token restores the session silently (the signed-in
 # layout from the first frame, the identity refreshed from userinfo, also when Google answers
 # slowly); a refresh the server
-# rejects falls back to the welcome screen with "The stored session is no longer valid." and
-# keeps the token; each signed-in period starts one update check; closing the window while the
+# rejects falls back to the welcome screen (with its picture, cropped by the cover rule) and
+# "The stored session is no longer valid.", and keeps the token; each signed-in period starts one update check; closing the window while the
 # browser never answers ends the launcher at once.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs welcome restore sidebar
@@ -43,7 +43,10 @@ e2e_expect_text "$SHOT" "54*s" "H-104*s" "190*s" "H-82*s" "Ada Lovelace"
 e2e_close_launcher
 
 # The server no longer accepts the token (and says so only once the restoring layout has shown
-# and started this period's update check).
+# and started this period's update check). This time a welcome picture lies beside the launcher:
+# 1920 x 1080, red on its left half and blue on its right half.
+convert -size 960x1080 xc:'#ff0000' -size 960x1080 xc:'#0000ff' +append "$LAUNCHER_DIR/background.png"
+chown "$TEST_UID" "$LAUNCHER_DIR/background.png"
 e2e_control refresh_status 400 hold_refresh true
 e2e_start_launcher
 e2e_wait 30 e2e_requests_at_least updates.orvo.test /manifest 2 ||
@@ -60,6 +63,13 @@ done
 sleep 0.5
 e2e_shot welcome_session_invalid
 e2e_expect_text "$SHOT" "$bx0" "$by1+6*s" "$bx1" "$by1+40*s" "The stored session is no longer valid."
+# The picture covers the right 60 %: its visible slice runs from 28.2 % to 82 % of its width,
+# so the red-blue edge at its middle falls 40.5 % into the area; a 40/255 black veil lies over it.
+e2e_expect_rgb "$SHOT" "W*0.4+0.6*W*0.405-12" "H/2" "215 0 0" 6
+e2e_expect_rgb "$SHOT" "W*0.4+0.6*W*0.405+12" "H/2" "0 0 215" 6
+e2e_expect_rgb "$SHOT" "W-4" "20" "0 0 215" 6
+e2e_expect_text "$SHOT" "W-72*s-300*s" "H-68*s-4*s" "W-72*s+4*s" "H-68*s+24*s" "Marrowfen"
+e2e_expect_text "$SHOT" "W-72*s-300*s" "H-68*s+22*s" "W-72*s+4*s" "H-68*s+44*s" "Made with ORVO"
 [ "$(e2e_setting 'auth%2FrefreshToken')" = "stored-refresh-token" ] || fail "the rejected token was not kept"
 
 # One update check per signed-in period: the failed restore's period already had its check,
