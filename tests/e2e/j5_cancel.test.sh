@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Journey 5, cancel: "Cancel download" during a slow download ends with "Download cancelled.",
-# no ".part" file is left, and the editor installed before still runs projects; closing the
+# no ".part" file is left, and the editor installed before still runs projects (and one that
+# cannot be executed is reported in "Cannot open project"); closing the
 # window during a download ends the launcher promptly, again without a ".part" file.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs restore sidebar projects installs install
@@ -32,6 +33,27 @@ e2e_wait 10 e2e_editor_started 1 || fail "the previous editor did not start"
 grep -q "^start pid=[0-9]* version=1.0.0 " "$E2E_LOG/editor.log" || fail "editor: $(head -n 1 "$E2E_LOG/editor.log")"
 grep -qxF "arg=$project" "$E2E_LOG/editor.log" || fail "editor arguments: $(cat "$E2E_LOG/editor.log")"
 e2e_stop_editors
+
+# An editor that cannot be executed: the click says why in "Cannot open project".
+chmod 644 "$LAUNCHER_DIR/editor/editor"
+sleep 1.5
+e2e_click_row 0
+found=""
+for _ in $(seq 1 30); do
+  e2e_shot editor_not_executable
+  if e2e_shows_text "$SHOT" "W/2-400*s" "H/2-120*s" "W/2+400*s" "H/2+120*s" \
+    "The editor process failed to start (check the executable and its permissions)." >/dev/null; then
+    found=yes
+    break
+  fi
+  sleep 0.5
+done
+[ -n "$found" ] || fail "a failed editor start was not reported"
+[ "$(e2e_editor_starts)" -eq 1 ] || fail "a non-executable editor ran"
+read -r ox oy ow oh _ <<<"$(E2E_RECT_TOL=4 e2e_rects "$SHOT" "120*s" "W/2-400*s" "H/2-150*s" "W/2+400*s" "H/2+150*s" | sort -n -k2 | tail -n 1)"
+[ -n "$ox" ] || fail "no OK button in the popup"
+e2e_click "$ox+$ow/2" "$oy+$oh/2"
+chmod 755 "$LAUNCHER_DIR/editor/editor"
 
 # Closing the window in the middle of a download ends the launcher at once and leaves no .part.
 e2e_go_installs
