@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -16,7 +15,6 @@
 #include <vector>
 
 #include "auth/auth_session.h"
-#include "auth/token_worker.h"
 #include "config/settings.h"
 #include "support/packages.h"
 #include "support/temp_launcher.h"
@@ -31,39 +29,30 @@ inline bool eventually(const std::function<bool()>& done) {
   return true;
 }
 
-// How the stand-in endpoints answer.
+// How the stand-in endpoints answer; status 0 ends the connection without a reply.
 struct FakeGoogleReplies {
   int tokenStatus = 200;
   std::string tokenBody = R"({"access_token":"at-1","refresh_token":"rt-1"})";
   int userinfoStatus = 200;
   std::string userinfoBody = R"({"name":"Ada Lovelace","email":"ada@example.com"})";
-  bool tokenDrop = false, userinfoDrop = false;  // end the connection without a reply
-  bool holdToken = false;                        // the token reply waits while this holds
+  int tokenDelayMs = 0;  // keeps a token worker busy for that long
 };
 
 class FakeGoogle {
  public:
   FakeGoogle() {
     server_.http().Post("/token", [this](const httplib::Request& request, httplib::Response& response) {
-      std::unique_lock<std::mutex> lock(mutex);
-      tokenBodies.push_back(request.body);
-      ++held_;
-      changed_.wait(lock, [this] { return !replies.holdToken; });
-      --held_;
-      reply(response, replies.tokenStatus, replies.tokenBody, replies.tokenDrop);
+      const FakeGoogleReplies now = record(tokenBodies, request.body);
+      std::this_thread::sleep_for(std::chrono::milliseconds(now.tokenDelayMs));
+      reply(response, now.tokenStatus, now.tokenBody);
     });
     server_.http().Get("/v1/userinfo", [this](const httplib::Request& request, httplib::Response& response) {
-      std::lock_guard<std::mutex> lock(mutex);
-      bearers.push_back(request.get_header_value("Authorization"));
-      reply(response, replies.userinfoStatus, replies.userinfoBody, replies.userinfoDrop);
+      const FakeGoogleReplies now = record(bearers, request.get_header_value("Authorization"));
+      reply(response, now.userinfoStatus, now.userinfoBody);
     });
     server_.start();
     // Answered once the server's worker threads all exist, so tests can count their own threads.
     httplib::SSLClient("127.0.0.1", server_.port()).Get("/");
-  }
-  ~FakeGoogle() {
-    answer([](FakeGoogleReplies& r) { r.holdToken = false; });
-    server_.stop();
   }
   GoogleEndpoints endpoints() const {
     return {"accounts.google.com", "localhost", "127.0.0.1", server_.port()};
@@ -71,26 +60,10 @@ class FakeGoogle {
   void answer(const std::function<void(FakeGoogleReplies&)>& change) {
     std::lock_guard<std::mutex> lock(mutex);
     change(replies);
-    changed_.notify_all();
   }
   size_t tokenRequests() {
     std::lock_guard<std::mutex> lock(mutex);
     return tokenBodies.size();
-  }
-  bool tokenHeld() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return held_ > 0;
-  }
-  // Once a token request is held, runs blocking (which waits for that request to end) while
-  // another thread releases the request a moment later.
-  void releaseDuring(const std::function<void()>& blocking) {
-    EXPECT_TRUE(eventually([this] { return tokenHeld(); }));
-    std::thread releaser([this] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      answer([](FakeGoogleReplies& r) { r.holdToken = false; });
-    });
-    blocking();
-    releaser.join();
   }
 
   std::mutex mutex;  // guards the members below, which the server threads use
@@ -99,8 +72,13 @@ class FakeGoogle {
   std::vector<std::string> bearers;
 
  private:
-  static void reply(httplib::Response& response, int status, const std::string& body, bool drop) {
-    if (drop) {
+  FakeGoogleReplies record(std::vector<std::string>& seen, const std::string& what) {
+    std::lock_guard<std::mutex> lock(mutex);
+    seen.push_back(what);
+    return replies;
+  }
+  static void reply(httplib::Response& response, int status, const std::string& body) {
+    if (status == 0) {
       response.set_content_provider(64, "text/plain",
                                     [](size_t, size_t, httplib::DataSink&) { return false; });
       return;
@@ -108,8 +86,6 @@ class FakeGoogle {
     response.status = status;
     response.set_content(body, "application/json");
   }
-  std::condition_variable changed_;
-  int held_ = 0;
   LocalTlsServer server_;
 };
 
@@ -140,7 +116,10 @@ class AuthTest : public ::testing::Test {
   }
   // Polls the session like the frame loop until done() holds, up to 20 s.
   bool pollUntil(AuthSession& s, const std::function<bool()>& done) {
-    return eventually([&] { return pollAuthSession(s), done(); });
+    return eventually([&] {
+      pollAuthSession(s);
+      return done();
+    });
   }
   bool pollUntilSignedIn() {
     return pollUntil(session, [this] { return session.state == AuthState::SignedIn; });

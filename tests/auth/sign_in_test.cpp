@@ -78,18 +78,15 @@ TEST_F(SignInTest, RejectedRedirectsReportTheirSentenceAndKeepTheListenerOpen) {
 
 TEST_F(SignInTest, TheLastOfTwoCodesBeforeAPollIsExchangedAndALaterOneIsIgnored) {
   ASSERT_FALSE(begin().empty());
-  google.answer([](FakeGoogleReplies& r) { r.holdToken = true; });
   redirect(matching("first"));
   redirect(matching("second"));
   pollAuthSession(session);
-  ASSERT_TRUE(eventually([&] { return google.tokenHeld(); }));
   {
     // A code that slipped in while the listener was closing: still one worker per session.
     std::lock_guard<std::mutex> lock(session.mutex);
     session.pendingCode = "third";
   }
   pollAuthSession(session);
-  google.answer([](FakeGoogleReplies& r) { r.holdToken = false; });
   ASSERT_TRUE(pollUntilSignedIn()) << session.errorMessage;
   std::lock_guard<std::mutex> lock(google.mutex);
   ASSERT_EQ(google.tokenBodies.size(), 1u);
@@ -104,10 +101,11 @@ TEST_F(SignInTest, CancelAndSignOutDiscardWhatIsUnderway) {
   EXPECT_FALSE(session.tokenWorker.joinable()) << "an exchange was started after Cancel";
 
   ASSERT_FALSE(begin().empty());
-  google.answer([](FakeGoogleReplies& r) { r.holdToken = true; });
+  google.answer([](FakeGoogleReplies& r) { r.tokenDelayMs = 500; });
   redirect(matching("running"));
   pollAuthSession(session);
-  google.releaseDuring([&] { cancelBrowserSignIn(session); });
+  ASSERT_TRUE(eventually([&] { return google.tokenRequests() == 1; }));
+  cancelBrowserSignIn(session);
   pollAuthSession(session);
   EXPECT_EQ(session.state, AuthState::SignedOut);
   EXPECT_TRUE(session.errorMessage.empty());
@@ -115,10 +113,10 @@ TEST_F(SignInTest, CancelAndSignOutDiscardWhatIsUnderway) {
 
   settings.refreshToken = "stored";
   settings.userName = "Stored Name";
-  google.answer([](FakeGoogleReplies& r) { r.holdToken = true; });
   restoreSession(session);
   EXPECT_EQ(session.state, AuthState::Restoring);
-  google.releaseDuring([&] { signOut(session); });
+  ASSERT_TRUE(eventually([&] { return google.tokenRequests() == 2; }));
+  signOut(session);
   pollAuthSession(session);
   EXPECT_EQ(session.state, AuthState::SignedOut);
   EXPECT_EQ(settings.refreshToken + settings.userName + session.userName, "");

@@ -4,7 +4,6 @@
 // manifest address, the downloads folder, and the start-up step that acts on them).
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -24,8 +23,7 @@
 namespace {
 
 unsigned fileMode(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+  return unsigned(std::filesystem::status(path).permissions());
 }
 
 class ConfigTest : public ::testing::Test {
@@ -207,7 +205,7 @@ TEST_F(SettingsTest, FailedSaveKeepsTheOldFileAndAStaleTemporaryFileDoesNotWiden
 
   std::filesystem::remove(settingsPath + ".tmp");
   writeWholeFile(settingsPath + ".tmp", "stale and much longer than the new content will ever be ...", 0666);
-  chmod(settingsPath.c_str(), 0644);
+  std::filesystem::permissions(settingsPath, std::filesystem::perms(0644));
   saveSettings(settings);
   EXPECT_EQ(fileMode(settingsPath), 0600u);
   EXPECT_NE(readWholeFile(settingsPath).find("auth%2FuserName=new\n"), std::string::npos);
@@ -232,7 +230,10 @@ TEST_F(SettingsTest, KilledSavesNeverLeaveAPartialFile) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0)
-      for (;;) saveSettings(b), saveSettings(a);
+      for (;;) {
+        saveSettings(b);
+        saveSettings(a);
+      }
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
     kill(child, SIGKILL);
     ASSERT_EQ(waitpid(child, nullptr, 0), child);
