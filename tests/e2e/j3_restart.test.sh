@@ -98,6 +98,24 @@ e2e_click "105*s" "H-38*s"
 e2e_wait 10 e2e_settings_token_gone || fail "the second Sign out kept the refresh token"
 sleep 0.5
 
+# The user refuses consent, then a redirect carries a state this launcher never sent: each ends
+# on the welcome screen with its sentence, and no code is exchanged.
+tokens=$(e2e_requests oauth2.googleapis.com /token)
+for case in deny forge_state; do
+  e2e_control "$case" true
+  e2e_reset_log xdg-open.log
+  e2e_click "($bx0+$bx1)/2" "($by0+$by1)/2"
+  e2e_wait 30 grep -q '^browser shown: not completed' "$E2E_LOG/xdg-open.log" ||
+    fail "the browser was not told the sign-in did not complete ($case): $(tail -n 1 "$E2E_LOG/xdg-open.log")"
+  case $case in
+    deny) sentence="Google sign-in was not completed (access_denied)." ;;
+    forge_state) sentence="The sign-in response did not match this launcher session." ;;
+  esac
+  e2e_wait_text 20 "welcome_$case" "$bx0" "$by1+6*s" "$bx1" "$by1+40*s" "$sentence" || fail "no '$sentence'"
+  e2e_control "$case" false
+done
+[ "$(e2e_requests oauth2.googleapis.com /token)" -eq "$tokens" ] || fail "a refused or forged answer was exchanged"
+
 # A browser that never answers: closing the window while waiting ends the launcher at once.
 touch "$E2E_LOG/browser.off"
 e2e_click "($bx0+$bx1)/2" "($by0+$by1)/2"

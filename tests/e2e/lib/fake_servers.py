@@ -8,6 +8,8 @@ STATE_DIR/control.json is read again on every request, so a test switches behavi
 rewriting it. Every request is appended to STATE_DIR/requests.jsonl. Members of control.json:
   client_id, client_secret        the OAuth client the launcher must present
   user_name, user_email           what userinfo answers
+  deny                            true: the authorization page answers error=access_denied
+  forge_state                     true: the authorization page answers with another state
   token_status                    status forced on the code exchange (0: normal)
   refresh_status                  status forced on the refresh grant (0: normal)
   refresh_delay                   seconds the refresh grant takes to answer
@@ -169,7 +171,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         code = "code-" + secrets.token_urlsafe(12)
         with LOCK:
             CODES[code] = (q["code_challenge"], redirect, q["client_id"])
-        target = redirect + "/?" + urllib.parse.urlencode({"state": q.get("state", ""), "code": code})
+        state = "forged-state" if c.get("forge_state") else q.get("state", "")
+        answer = {"state": state, "error": "access_denied"} if c.get("deny") else {"state": state, "code": code}
+        target = redirect + "/?" + urllib.parse.urlencode(answer)
         self.send(302, "", "text/plain", {"Location": target})
 
     def token(self, c, body):
