@@ -15,22 +15,18 @@
 
 namespace fs = std::filesystem;
 
-ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
-  if (const char* old = std::getenv(name)) {
-    had_ = true;
-    old_ = old;
-  }
-  if (value)
-    setenv(name, value, 1);
-  else
-    unsetenv(name);
+// Sets the variable, or unsets it when value is null.
+static void setOrUnset(const std::string& name, const char* value) {
+  value ? setenv(name.c_str(), value, 1) : unsetenv(name.c_str());
+}
+
+ScopedEnv::ScopedEnv(const char* name, const char* value)
+    : name_(name), old_(getenv(name) ? getenv(name) : ""), had_(getenv(name) != nullptr) {
+  setOrUnset(name_, value);
 }
 
 ScopedEnv::~ScopedEnv() {
-  if (had_)
-    setenv(name_.c_str(), old_.c_str(), 1);
-  else
-    unsetenv(name_.c_str());
+  setOrUnset(name_, had_ ? old_.c_str() : nullptr);
 }
 
 namespace {
