@@ -46,7 +46,7 @@ e2e_cleanup() {
       echo "holders of the lock file:"
       local fd
       for fd in /proc/[0-9]*/fd/*; do
-        case "$(readlink "$fd" 2>/dev/null)" in /tmp/orvo_launcher_*) echo "$fd" ;; esac
+        case "$(readlink "$fd" 2>/dev/null || true)" in /tmp/orvo_launcher_*) echo "$fd" ;; esac
       done
     } >"$E2E_SHOTS/failure/processes.txt" 2>/dev/null || true
     echo "failure details: $E2E_SHOTS/failure (exit status $status)"
@@ -336,7 +336,7 @@ e2e_start_launcher() {
 e2e_wait_exit() {
   local timeout=$1 end=$((SECONDS + $1))
   while kill -0 "$LAUNCHER_PID" 2>/dev/null; do
-    [ "$(e2e_proc_stat "$LAUNCHER_PID" 1)" = Z ] && break
+    [ "$(e2e_proc_stat "$LAUNCHER_PID" 1 || true)" = Z ] && break
     [ "$SECONDS" -lt "$end" ] || return 1
     sleep 0.1
   done
@@ -360,7 +360,8 @@ e2e_kill_launcher() {
 # started it made the group; the editor's own "sleep" is in it too).
 e2e_stop_editors() {
   local pid group
-  for pid in $(sed -n 's/^start pid=\([0-9]*\).*/\1/p' "$E2E_LOG/editor.log" 2>/dev/null); do
+  [ -f "$E2E_LOG/editor.log" ] || return 0
+  for pid in $(sed -n 's/^start pid=\([0-9]*\).*/\1/p' "$E2E_LOG/editor.log"); do
     group=$(e2e_proc_stat "$pid" 3 || true)
     [ -n "$group" ] && [ "$group" -gt 1 ] && kill -9 -- "-$group" 2>/dev/null || true
     kill -9 "$pid" 2>/dev/null || true
@@ -372,9 +373,9 @@ e2e_stop_editors() {
 e2e_no_editor() {
   local comm
   for comm in /proc/[0-9]*/comm; do
-    [ "$(cat "$comm" 2>/dev/null)" = editor ] || continue
+    [ "$(cat "$comm" 2>/dev/null || true)" = editor ] || continue
     local pid=${comm#/proc/}
-    [ "$(e2e_proc_stat "${pid%/comm}" 1)" = Z ] && continue
+    [ "$(e2e_proc_stat "${pid%/comm}" 1 || true)" = Z ] && continue
     return 1
   done
   return 0
