@@ -52,14 +52,7 @@ e2e_start_launcher
 e2e_wait 30 e2e_requests_at_least updates.orvo.test /manifest 2 ||
   fail "the restoring layout of the second start started no update check"
 e2e_control hold_refresh false
-found=""
-for _ in $(seq 1 60); do
-  e2e_shot restore_rejected
-  read -r bx0 by0 bx1 by1 _ <<<"$(e2e_bbox "$SHOT" "13 110 253" 2 0 0 "W*0.4" H)"
-  if [ "$bx0" != none ]; then found=yes; break; fi
-  sleep 0.3
-done
-[ -n "$found" ] || fail "a rejected refresh did not lead to the welcome screen"
+e2e_wait_sign_in 30 restore_rejected || fail "a rejected refresh did not lead to the welcome screen"
 sleep 0.5
 e2e_shot welcome_session_invalid
 e2e_expect_text "$SHOT" "$bx0" "$by1+6*s" "$bx1" "$by1+40*s" "The stored session is no longer valid."

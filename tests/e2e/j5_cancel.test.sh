@@ -38,21 +38,11 @@ e2e_stop_editors
 chmod 644 "$LAUNCHER_DIR/editor/editor"
 sleep 1.5
 e2e_click_row 0
-found=""
-for _ in $(seq 1 30); do
-  e2e_shot editor_not_executable
-  if e2e_shows_text "$SHOT" "W/2-400*s" "H/2-120*s" "W/2+400*s" "H/2+120*s" \
-    "The editor process failed to start (check the executable and its permissions)." >/dev/null; then
-    found=yes
-    break
-  fi
-  sleep 0.5
-done
-[ -n "$found" ] || fail "a failed editor start was not reported"
+e2e_wait_text 20 editor_not_executable "${E2E_POPUP[@]}" \
+  "The editor process failed to start (check the executable and its permissions)." ||
+  fail "a failed editor start was not reported"
 [ "$(e2e_editor_starts)" -eq 1 ] || fail "a non-executable editor ran"
-read -r ox oy ow oh _ <<<"$(E2E_RECT_TOL=4 e2e_rects "$SHOT" "120*s" "W/2-400*s" "H/2-150*s" "W/2+400*s" "H/2+150*s" | sort -n -k2 | tail -n 1)"
-[ -n "$ox" ] || fail "no OK button in the popup"
-e2e_click "$ox+$ow/2" "$oy+$oh/2"
+e2e_close_popup
 chmod 755 "$LAUNCHER_DIR/editor/editor"
 
 # Closing the window in the middle of a download ends the launcher at once and leaves no .part.

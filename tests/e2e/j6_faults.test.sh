@@ -37,9 +37,7 @@ for round in 1 2 3 4 5 6; do
     # A sign-in from scratch, killed around the moment its result is saved.
     e2e_settings "" "" "" "$project"
     e2e_start_launcher
-    e2e_shot "round${round}_welcome"
-    read -r bx0 by0 bx1 by1 _ <<<"$(e2e_bbox "$SHOT" "13 110 253" 2 0 0 "W*0.4" H)"
-    [ "$bx0" != none ] || fail "round $round: no Sign in button"
+    e2e_wait_sign_in 30 "round${round}_welcome" || fail "round $round: no Sign in button"
     e2e_click "($bx0+$bx1)/2" "($by0+$by1)/2"
   else
     # A restored session: an install, and a click on the project that parks or opens it.

@@ -25,14 +25,7 @@ nothing_escaped() {
 # session is not handed to it, the restore fails as unreachable and the token stays stored.
 e2e_control host_certs '{"oauth2.googleapis.com": "wrong_name"}'
 e2e_start_launcher
-found=""
-for _ in $(seq 1 60); do
-  e2e_shot impostor_token_endpoint
-  read -r bx0 by0 bx1 by1 _ <<<"$(e2e_bbox "$SHOT" "13 110 253" 2 0 0 "W*0.4" H)"
-  if [ "$bx0" != none ]; then found=yes; break; fi
-  sleep 0.3
-done
-[ -n "$found" ] || fail "the restore through an impostor token endpoint did not fail"
+e2e_wait_sign_in 30 impostor_token_endpoint || fail "the restore through an impostor token endpoint did not fail"
 grep -q "^oauth2.googleapis.com wrong_name$" "$E2E_SRV/tls.log" || fail "the restore never reached the impostor"
 [ "$(e2e_requests oauth2.googleapis.com /token)" -eq 0 ] || fail "the refresh token was sent to an impostor"
 sleep 0.5
@@ -56,21 +49,11 @@ e2e_publish 1.0.2 --evil "/tmp/escaped_e2e_absolute.txt" >/dev/null
 e2e_go_projects
 e2e_click_row 0
 e2e_wait 30 e2e_requests_at_least updates.orvo.test /manifest 2 || fail "the parked project started no install"
-found=""
-for _ in $(seq 1 60); do
-  e2e_shot cannot_open_popup
-  if e2e_shows_text "$SHOT" "W/2-300*s" "H/2-120*s" "W/2+300*s" "H/2+120*s" "Extracting the editor package failed." >/dev/null; then
-    found=yes
-    break
-  fi
-  sleep 0.5
-done
-[ -n "$found" ] || fail "the parked project's failure was not reported in a popup"
-e2e_expect_text "$SHOT" "W/2-300*s" "H/2-120*s" "W/2+300*s" "H/2+120*s" "Cannot open project"
+e2e_wait_text 30 cannot_open_popup "${E2E_POPUP[@]}" "Extracting the editor package failed." ||
+  fail "the parked project's failure was not reported in a popup"
+e2e_expect_text "$SHOT" "${E2E_POPUP[@]}" "Cannot open project"
 nothing_escaped "absolute entry"
-read -r ox oy ow oh _ <<<"$(E2E_RECT_TOL=4 e2e_rects "$SHOT" "120*s" "W/2-300*s" "H/2-150*s" "W/2+300*s" "H/2+150*s" | sort -n -k2 | tail -n 1)"
-[ -n "$ox" ] || fail "no OK button in the popup"
-e2e_click "$ox+$ow/2" "$oy+$oh/2"
+e2e_close_popup
 e2e_shot popup_closed
 [ "$(E2E_RECT_TOL=4 e2e_rects "$SHOT" "120*s" "W/2-300*s" "H/2-150*s" "W/2+300*s" "H/2+150*s")" = "" ] || fail "OK did not close the popup"
 
@@ -119,16 +102,8 @@ e2e_publish 1.0.6 --no-editor >/dev/null
 e2e_go_projects
 e2e_click_row 0
 e2e_wait 30 test -f "$LAUNCHER_DIR/editor/.zelvan_editor_version" || fail "the package without an editor was not installed"
-found=""
-for _ in $(seq 1 40); do
-  e2e_shot installed_without_editor
-  if e2e_shows_text "$SHOT" "W/2-300*s" "H/2-120*s" "W/2+300*s" "H/2+120*s" "Cannot open project" >/dev/null; then
-    found=yes
-    break
-  fi
-  sleep 0.5
-done
-[ -n "$found" ] || fail "an install without an editor left the project parked without a word"
+e2e_wait_text 20 installed_without_editor "${E2E_POPUP[@]}" "Cannot open project" ||
+  fail "an install without an editor left the project parked without a word"
 [ "$(e2e_editor_starts)" -eq 0 ] || fail "an editor was started"
 e2e_close_launcher
 e2e_pass

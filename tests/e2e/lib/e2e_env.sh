@@ -554,6 +554,36 @@ e2e_reset_log() {
   chown "$TEST_UID" "$E2E_LOG/$1"
 }
 
+# Waits for the welcome screen's blue "Sign in" button, polling with screenshots; sets BTN to
+# "x0 y0 x1 y1" of it (and SHOT). e2e_wait_sign_in SECONDS NAME
+e2e_wait_sign_in() {
+  local end=$((SECONDS + $1)) box
+  E2E_STEP=$((E2E_STEP + 1))
+  SHOT="$E2E_SHOTS/$(printf '%02d' "$E2E_STEP")_$2.png"
+  while :; do
+    e2e_import "$SHOT"
+    box=$(e2e_bbox "$SHOT" "13 110 253" 2 0 0 "W*0.4" H)
+    if [ "$box" != none ]; then
+      read -r bx0 by0 bx1 by1 _ <<<"$box"
+      return 0
+    fi
+    [ "$SECONDS" -lt "$end" ] || return 1
+    sleep 0.3
+  done
+}
+
+# The "Cannot open project" popup and the other modals sit in the middle of the window.
+E2E_POPUP=("W/2-400*s" "H/2-120*s" "W/2+400*s" "H/2+120*s")
+
+# Closes the modal shown in SHOT with its 120 px button ("OK").
+e2e_close_popup() {
+  local ox oy ow oh
+  read -r ox oy ow oh _ <<<"$(E2E_RECT_TOL=4 e2e_rects "$SHOT" "120*s" "W/2-400*s" "H/2-150*s" "W/2+400*s" \
+    "H/2+150*s" | sort -n -k2 | tail -n 1)"
+  [ -n "$ox" ] || fail "no OK button in the popup"
+  e2e_click "$ox+$ow/2" "$oy+$oh/2"
+}
+
 # Requests the local server saw: e2e_requests HOST PATH -> count
 e2e_requests() {
   "$E2E_PY" - "$E2E_SRV/requests.jsonl" "$1" "$2" <<'EOF'
