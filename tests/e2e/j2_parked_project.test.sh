@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Journey 2, a parked project: signed in, no editor installed anywhere, the update server first
-# failing; a click on a project shows the Installs page and starts the install, and the project
+# failing (and a listed project whose folder is gone, which a click leaves alone); a click on a project shows the Installs page and starts the install, and the project
 # opens by itself once the editor is installed.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs restore sidebar projects installs install
@@ -8,13 +8,22 @@ e2e_world
 
 e2e_config
 project=$(e2e_make_project Parked)
-e2e_settings stored-refresh-token "Ada Lovelace" ada@example.test "$project"
+gone="$TEST_HOME/Projects/Gone/Gone.zelvanproj"                   # listed, but its folder is gone
+e2e_settings stored-refresh-token "Ada Lovelace" ada@example.test "$project" "$gone"
 e2e_control manifest_status 503
 e2e_start_launcher
 e2e_wait 20 e2e_requests_at_least updates.orvo.test /manifest 1 || fail "no update check at the first signed-in frame"
 sleep 1
-e2e_shot projects_one_row; shot=$SHOT
+e2e_shot projects_with_missing; shot=$SHOT
 e2e_expect_text "$shot" "280*s" "$(e2e_row_y 0)-20*s" "700*s" "$(e2e_row_y 0)-2*s" "Parked"
+# The missing project: its name in red, its path marked, and a click on it does nothing.
+[ "$(e2e_bbox "$shot" "239 68 68" 40 "280*s" "$(e2e_row_y 1)-20*s" "400*s" "$(e2e_row_y 1)-4*s")" != none ] ||
+  fail "the missing project's name is not red"
+e2e_expect_text "$shot" "280*s" "$(e2e_row_y 1)+2*s" "900*s" "$(e2e_row_y 1)+22*s" "Gone.zelvanproj - missing"
+e2e_click_row 1
+e2e_shot missing_clicked
+e2e_expect_rgb "$SHOT" "190*s" "20*s" "42 42 44" 3                   # still on Projects
+[ "$(e2e_requests updates.orvo.test /manifest)" -eq 1 ] || fail "a click on a missing project started an install"
 
 # The server recovers; the click parks the project and retries the install (the updater had failed).
 e2e_control manifest_status 0
