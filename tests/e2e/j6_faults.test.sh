@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Journey 6, faults: the launcher killed (SIGKILL) at random moments of a sign-in, an install and
 # a project launch, then started again: the settings file is always whole, the editor folder is
-# the old or the new one and runs, and a new start succeeds once no child holds the lock. Then a
+# the old or the new one and runs, and a new start succeeds once no child holds the lock (while
+# the editor it started runs, a start says the launcher is already running). Then a
 # full disk under the downloads folder: "The editor package download failed." and nothing
 # half-installed; a full disk during the extraction keeps the editor installed before.
 source "$(dirname "$0")/lib/e2e_env.sh"
@@ -61,8 +62,18 @@ e2e_wait 60 grep -qx 2.0.0 "$LAUNCHER_DIR/editor/.zelvan_editor_version" || fail
 e2e_click_row 0
 e2e_wait 20 e2e_editor_started 1 || fail "the project did not open after the faults"
 grep -q "^start pid=[0-9]* version=2.0.0 " "$E2E_LOG/editor.log" || fail "editor: $(cat "$E2E_LOG/editor.log")"
-e2e_close_launcher
+
+# Killed while the editor it started runs: the editor holds the single-instance lock, so a new
+# start says the launcher is running and ends with 0; once the editor ends, a start succeeds.
+e2e_kill_launcher
+status=0
+as_test_user env DISPLAY="$DISPLAY" timeout 30 "$LAUNCHER_DIR/orvo-launcher" 2>"$E2E_LOG/second.err" || status=$?
+[ "$status" -eq 0 ] || fail "a start beside the running editor ended with $status"
+grep -qx "\[Launcher\] ORVO Launcher is already running." "$E2E_LOG/second.err" ||
+  fail "a start beside the running editor said: $(cat "$E2E_LOG/second.err")"
 e2e_stop_editors
+e2e_start_launcher
+e2e_close_launcher
 
 # A full disk under the downloads folder.
 rm -rf "$LAUNCHER_DIR/editor" "$LAUNCHER_DIR/downloads"
