@@ -2,7 +2,8 @@
 # Journey 1, a fresh user: the not-configured card; then, configured, the welcome screen, "Sign in"
 # through the browser, the signed-in layout whose first frame starts the update check; the editor
 # installs from an encrypted package with its progress on the Installs page; "+ New project"
-# makes a project; a click on its row starts the editor on it, and a second click at once only
+# makes a project (in a folder chosen with "Browse" whose name holds quotes, a dollar sign, a
+# backquote and a backslash); a click on its row starts the editor on it, and a second click at once only
 # says "ORVO Editor is already open."; the row's menu shows its folder in the file manager, and
 # "Add project from disk" lists and opens the project the file chooser names.
 source "$(dirname "$0")/lib/e2e_env.sh"
@@ -107,6 +108,18 @@ e2e_shot create_dialog; shot=$SHOT
 read -r ix iy iw ih _ <<<"$(E2E_RECT_TOL=4 e2e_rects "$shot" "460*s" "W/2-300*s" "H/2-200*s" "W/2+300*s" "H/2+200*s" |
   sort -n -k4 | tail -n 1)"
 [ -n "$ix" ] || fail "no 460 px name field in the create dialog"
+# "Browse" asks the folder chooser, starting at the proposed location; the folder it answers
+# holds every character the shell would like to interpret, and must arrive as it is.
+weird="$TEST_HOME/Bob's \"Games\" \$HOME \`id\` back\\slash"
+printf '%s\n' "$weird" >"$E2E_LOG/zenity.answer"
+chown "$TEST_UID" "$E2E_LOG/zenity.answer"
+read -r wx wy ww wh _ <<<"$(E2E_RECT_TOL=4 e2e_rects "$shot" "94*s" "W/2-300*s" "$iy" "W/2+300*s" "H/2+200*s" |
+  sort -n -k2 | head -n 1)"
+[ -n "$wx" ] || fail "no Browse button in the create dialog"
+e2e_click "$wx+$ww/2" "$wy+$wh/2"
+e2e_wait 10 test -s "$E2E_LOG/zenity.log" || fail "Browse did not run the folder chooser"
+grep -qxF "zenity [--file-selection] [--directory] [--title=Choose project location] [--filename=$TEST_HOME/Documents/ORVO Projects/]" \
+  "$E2E_LOG/zenity.log" || fail "the folder chooser was run as: $(cat "$E2E_LOG/zenity.log")"
 e2e_click "$ix+$iw/2" "$iy+$ih/2"
 e2e_type "Demo"
 read -r cx cy cw ch _ <<<"$(E2E_RECT_TOL=4 e2e_rects "$shot" "150*s" "W/2-300*s" "$iy" "W/2+300*s" "H/2+200*s" |
@@ -114,13 +127,14 @@ read -r cx cy cw ch _ <<<"$(E2E_RECT_TOL=4 e2e_rects "$shot" "150*s" "W/2-300*s"
 [ -n "$cx" ] || fail "no Create project button"
 e2e_shot create_dialog_filled; shot=$SHOT
 e2e_click "$cx+$cw/2" "$cy+$ch/2"
-project="$TEST_HOME/Documents/ORVO Projects/Demo/Demo.zelvanproj"
+project="$weird/Demo/Demo.zelvanproj"
 e2e_wait 10 test -f "$project" || fail "the project file was not made"
 [ "$(stat -c %s "$project")" -eq 47 ] || fail "the project file has $(stat -c %s "$project") bytes"
 [ "$(printf 'ZelvanProject:\n  Name: Demo\n  FormatVersion: 1\n' | sha256sum)" = "$(sha256sum <"$project")" ] ||
   fail "the project file reads: $(cat "$project")"
 e2e_wait 10 e2e_setting_is 'Projects%5Csize' 1 || fail "the project is not in the settings"
 [ "$(e2e_setting 'Projects%5C1%5Cpath')" = "$project" ] || fail "stored path: $(e2e_setting 'Projects%5C1%5Cpath')"
+[ "$(e2e_setting 'projects%2FlastAddedLocation')" = "$weird" ] || fail "last location: $(e2e_setting 'projects%2FlastAddedLocation')"
 
 # A search that matches nothing, and "Clear search".
 e2e_click "W-524*s+100*s" "32*s"
@@ -162,7 +176,7 @@ e2e_click_row 0 138 3
 e2e_shot context_menu; shot=$SHOT
 e2e_expect_text "$shot" "400*s" "$(e2e_row_y 0 138)" "700*s" "$(e2e_row_y 0 138)+130*s" "Open Project"
 e2e_click_text "$shot" "400*s" "$(e2e_row_y 0 138)" "700*s" "$(e2e_row_y 0 138)+130*s" Show in File Manager
-e2e_wait 10 grep -qxF "open $TEST_HOME/Documents/ORVO Projects/Demo" "$E2E_LOG/xdg-open.log" ||
+e2e_wait 10 grep -qxF "open $weird/Demo" "$E2E_LOG/xdg-open.log" ||
   fail "Show in File Manager opened: $(grep -v accounts.google "$E2E_LOG/xdg-open.log")"
 
 # --- "Add project from disk" through the file chooser: recorded first and opened.
@@ -170,9 +184,10 @@ e2e_stop_editors
 sleep 1.5
 imported=$(e2e_make_project Imported)
 echo "$TEST_HOME/Projects/./Imported/Imported.zelvanproj" >"$E2E_LOG/zenity.answer"
+e2e_reset_log zenity.log
 e2e_click "W-24*s-126*s-8*s-74*s" "32*s"
 e2e_wait 10 e2e_editor_started 2 || fail "the project added from disk was not opened"
-grep -qxF "zenity [--file-selection] [--file-filter=ORVO Project | *.zelvanproj] [--title=Open ORVO Project] [--filename=$TEST_HOME/Documents/ORVO Projects/]" \
+grep -qxF "zenity [--file-selection] [--file-filter=ORVO Project | *.zelvanproj] [--title=Open ORVO Project] [--filename=$weird/]" \
   "$E2E_LOG/zenity.log" || fail "the file chooser was run as: $(cat "$E2E_LOG/zenity.log")"
 [ "$(tail -n 1 "$E2E_LOG/editor.log")" = "arg=$imported" ] || fail "the editor got: $(tail -n 1 "$E2E_LOG/editor.log")"
 e2e_wait 10 e2e_setting_is 'Projects%5Csize' 2 || fail "the added project is not in the settings"
