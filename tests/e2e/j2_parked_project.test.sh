@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Journey 2, a parked project: signed in, no editor installed anywhere, the update server first
-# failing (and a listed project whose folder is gone, which a click leaves alone); a click on a project shows the Installs page and starts the install, and the project
-# opens by itself once the editor is installed.
+# failing (and a listed project whose folder is gone, which a click leaves alone); a click on a
+# project shows the Installs page and starts the install, and the project opens by itself once
+# the editor is installed. Later checks find the editor current, and reinstall from the kept
+# package without downloading it again.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs restore sidebar projects installs install
 e2e_world
@@ -56,6 +58,19 @@ e2e_expect_text "$SHOT" "${E2E_INSTALLS_STATUS[@]}" "Installed version 1.2.0"
 e2e_go_projects
 e2e_shot projects_after_parked_open
 e2e_expect_rgb "$SHOT" "700*s" "67*s" "26 26 26" 3                   # the install notice is gone
-e2e_close_launcher
+
+# "Check for updates" with the same version installed: nothing to fetch. With the editor folder
+# gone, the package kept in the downloads folder is checked and installed again, not downloaded.
 e2e_stop_editors
+downloads=$(e2e_requests packages.orvo.test /packages/orvo-editor-1.2.0.pkg)
+e2e_go_installs
+e2e_click_check_updates
+e2e_wait_status 20 installs_current "Installed version 1.2.0" || fail "a current editor was not recognised"
+rm -rf "$LAUNCHER_DIR/editor"
+e2e_click_check_updates
+e2e_wait 30 test -x "$LAUNCHER_DIR/editor/editor" || fail "the kept package was not installed again"
+e2e_wait_status 20 installs_reinstalled "Installed version 1.2.0" || fail "the reinstall is not shown"
+[ "$(e2e_requests packages.orvo.test /packages/orvo-editor-1.2.0.pkg)" = "$downloads" ] ||
+  fail "the package was downloaded again although the kept one matched its digest"
+e2e_close_launcher
 e2e_pass

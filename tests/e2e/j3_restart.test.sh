@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Journey 3, a restart: the stored refresh token restores the session silently (the signed-in
 # layout from the first frame, the identity refreshed from userinfo, also when Google answers
-# slowly); a refresh the server
-# rejects falls back to the welcome screen (with its picture, cropped by the cover rule) and
-# "The stored session is no longer valid.", and keeps the token; each signed-in period starts one update check; closing the window while the
-# browser never answers ends the launcher at once.
+# slowly); a refresh the server rejects falls back to the welcome screen (with its picture,
+# cropped by the cover rule) and "The stored session is no longer valid.", and keeps the token;
+# each signed-in period starts one update check; a refused consent and a forged state end on the
+# welcome screen with their sentences; closing the window while the browser never answers ends
+# the launcher at once.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs welcome restore sidebar
 e2e_world
