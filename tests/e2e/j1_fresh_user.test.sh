@@ -120,11 +120,23 @@ e2e_click "$wx+$ww/2" "$wy+$wh/2"
 e2e_wait 10 test -s "$E2E_LOG/zenity.log" || fail "Browse did not run the folder chooser"
 grep -qxF "zenity [--file-selection] [--directory] [--title=Choose project location] [--filename=$TEST_HOME/Documents/ORVO Projects/]" \
   "$E2E_LOG/zenity.log" || fail "the folder chooser was run as: $(cat "$E2E_LOG/zenity.log")"
-e2e_click "$ix+$iw/2" "$iy+$ih/2"
-e2e_type "Demo"
 read -r cx cy cw ch _ <<<"$(E2E_RECT_TOL=4 e2e_rects "$shot" "150*s" "W/2-300*s" "$iy" "W/2+300*s" "H/2+200*s" |
   sort -n -k2 | tail -n 1)"
 [ -n "$cx" ] || fail "no Create project button"
+# A name with a slash is refused in the dialog, which stays open; then a good name.
+e2e_click "$ix+$iw/2" "$iy+$ih/2"
+e2e_type "Bad/Name"
+e2e_click "$cx+$cw/2" "$cy+$ch/2"
+e2e_wait_text 10 create_dialog_refused "W/2-300*s" "$iy" "W/2+300*s" "H/2+200*s" \
+  "The project name contains characters that are not allowed." || fail "a name with a slash was not refused"
+[ ! -e "$weird/Bad" ] || fail "a refused name left a folder"
+# (The error line pushed the buttons down: find Create project again.)
+read -r cx cy cw ch _ <<<"$(E2E_RECT_TOL=4 e2e_rects "$SHOT" "150*s" "W/2-300*s" "$iy" "W/2+300*s" "H/2+200*s" |
+  sort -n -k2 | tail -n 1)"
+e2e_click "$ix+$iw/2" "$iy+$ih/2"
+e2e_keys ctrl a
+e2e_keys BackSpace
+e2e_type "Demo"
 e2e_shot create_dialog_filled; shot=$SHOT
 e2e_click "$cx+$cw/2" "$cy+$ch/2"
 project="$weird/Demo/Demo.zelvanproj"

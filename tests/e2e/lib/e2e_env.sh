@@ -432,6 +432,16 @@ e2e_move_away() {
   sleep 0.3
 }
 
+# Presses keys held long enough for a frame to see them (this Dear ImGui reads the key state
+# once per frame): e2e_keys ctrl a   presses ctrl, then a, and lets go in reverse order.
+e2e_keys() {
+  local key
+  for key in "$@"; do xdotool keydown "$key"; sleep 0.05; done
+  sleep 0.2
+  for key in $(printf '%s\n' "$@" | tac); do xdotool keyup "$key"; sleep 0.05; done
+  sleep 0.2
+}
+
 e2e_type() {
   xdotool type --delay 40 "$1"
   sleep 0.3
