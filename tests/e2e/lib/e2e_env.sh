@@ -27,7 +27,16 @@ if [ -z "${ORVO_E2E_INSIDE:-}" ]; then
 fi
 
 ip link set lo up || e2e_skip "could not bring up the loopback interface in the namespace"
-mount -t tmpfs -o mode=1777 tmpfs /tmp || e2e_skip "could not mount a private /tmp"
+# A private /tmp, unless the build or the sources live there (they must stay visible).
+e2e_under_tmp() { case "$1" in /tmp | /tmp/*) return 0 ;; esac; return 1; }
+if e2e_under_tmp "$(readlink -f "${ORVO_LAUNCHER_EXE:-/}")" || e2e_under_tmp "$(readlink -f "${ORVO_BINARY_DIR:-/}")" ||
+  e2e_under_tmp "$E2E_LIB"; then
+  echo "note: the build or the sources lie under /tmp, so this journey shares the machine's /tmp"
+  E2E_SHARED_TMP=1
+else
+  mount -t tmpfs -o mode=1777 tmpfs /tmp || e2e_skip "could not mount a private /tmp"
+  E2E_SHARED_TMP=""
+fi
 
 # shellcheck source=../../support/launcher_env.sh
 source "$E2E_LIB/../../support/launcher_env.sh"
@@ -51,6 +60,7 @@ e2e_cleanup() {
     } >"$E2E_SHOTS/failure/processes.txt" 2>/dev/null || true
     echo "failure details: $E2E_SHOTS/failure (exit status $status)"
   fi
+  [ -n "$E2E_SHARED_TMP" ] && [ -n "${LOCK_FILE:-}" ] && rm -f "$LOCK_FILE"
   cleanup_all
 }
 trap e2e_cleanup EXIT
