@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Journey 5, cancel: "Cancel download" during a slow download ends with "Download cancelled.",
 # no ".part" file is left, and the editor installed before still runs projects (and one that
-# cannot be executed is reported in "Cannot open project"); closing the
+# cannot be executed is reported in "Cannot open project"; the row's star marks a favourite
+# without opening anything); closing the
 # window during a download ends the launcher promptly, again without a ".part" file.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs restore sidebar projects installs install
@@ -33,6 +34,16 @@ e2e_wait 10 e2e_editor_started 1 || fail "the previous editor did not start"
 grep -q "^start pid=[0-9]* version=1.0.0 " "$E2E_LOG/editor.log" || fail "editor: $(head -n 1 "$E2E_LOG/editor.log")"
 grep -qxF "arg=$project" "$E2E_LOG/editor.log" || fail "editor arguments: $(cat "$E2E_LOG/editor.log")"
 e2e_stop_editors
+
+# The star inside the row marks the project a favourite (saved at once) and opens nothing.
+sleep 1.5
+e2e_click "226*s+22*s" "$(e2e_row_y 0)"
+e2e_wait 10 e2e_setting_is 'Projects%5C1%5Cfavorite' true || fail "the star did not make the project a favourite"
+e2e_move_away
+e2e_shot favourite
+[ "$(e2e_bbox "$SHOT" "251 191 36" 12 "226*s+12*s" "$(e2e_row_y 0)-10*s" "226*s+32*s" "$(e2e_row_y 0)+10*s")" != none ] ||
+  fail "the favourite's star is not drawn in amber"
+[ "$(e2e_editor_starts)" -eq 1 ] || fail "a click on the star opened the project"
 
 # An editor that cannot be executed: the click says why in "Cannot open project".
 chmod 644 "$LAUNCHER_DIR/editor/editor"
