@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Journey 5, cancel: "Cancel download" during a slow download ends with "Download cancelled.",
-# no ".part" file is left, and the editor installed before still runs projects (and one that
-# cannot be executed is reported in "Cannot open project"; the row's star marks a favourite
-# without opening anything); closing the
-# window during a download ends the launcher promptly, again without a ".part" file.
+# no ".part" file is left, and the editor installed before still runs projects (one that cannot
+# be executed is reported in "Cannot open project"; the row's star marks a favourite without
+# opening anything); closing the window during a download ends the launcher promptly, again
+# without a ".part" file.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs restore sidebar projects installs install
 e2e_world
