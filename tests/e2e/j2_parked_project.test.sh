@@ -3,7 +3,7 @@
 # failing (and a listed project whose folder is gone, which a click leaves alone); a click on a
 # project shows the Installs page and starts the install, and the project opens by itself once
 # the editor is installed. Later checks find the editor current, and reinstall from the kept
-# package without downloading it again.
+# package without downloading it again; the missing project leaves the list through its menu.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs restore sidebar projects installs install
 e2e_world
@@ -72,5 +72,15 @@ e2e_wait 30 test -x "$LAUNCHER_DIR/editor/editor" || fail "the kept package was 
 e2e_wait_status 20 installs_reinstalled "Installed version 1.2.0" || fail "the reinstall is not shown"
 [ "$(e2e_requests packages.orvo.test /packages/orvo-editor-1.2.0.pkg)" = "$downloads" ] ||
   fail "the package was downloaded again although the kept one matched its digest"
+
+# The missing project leaves the list through its menu; the other project stays.
+e2e_go_projects
+e2e_move_away
+e2e_click_row 1 98 3
+e2e_shot missing_project_menu
+e2e_click_text "$SHOT" "300*s" "$(e2e_row_y 1)" "800*s" "$(e2e_row_y 1)+150*s" Remove From List
+e2e_wait 10 e2e_setting_is 'Projects%5Csize' 1 || fail "Remove From List did not remove the missing project"
+[ "$(e2e_setting 'Projects%5C1%5Cpath')" = "$project" ] || fail "the wrong project was removed"
+[ -f "$project" ] || fail "removing a project from the list touched the disk"
 e2e_close_launcher
 e2e_pass
