@@ -2,9 +2,10 @@
 # Journey 6, faults: the launcher killed (SIGKILL) at random moments of a sign-in, an install and
 # a project launch, then started again: the settings file is always whole, the editor folder is
 # the old or the new one and runs, and a new start succeeds once no child holds the lock (while
-# the editor it started runs, a start says the launcher is already running). Then a
-# full disk under the downloads folder: "The editor package download failed." and nothing
-# half-installed; a full disk during the extraction keeps the editor installed before.
+# the editor it started runs, a start says the launcher is already running). Then the disk: a
+# full downloads folder ("The editor package download failed.", nothing half-installed), a full
+# launcher folder during the extraction (the editor installed before stays whole), and a
+# downloads folder the user may not write to.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs welcome signin restore sidebar projects installs install
 e2e_world
@@ -91,6 +92,18 @@ e2e_expect_text "$SHOT" "${E2E_INSTALLS_BADGE[@]}" "Failed"
 [ -z "$(ls -A "$LAUNCHER_DIR/editor-staging" 2>/dev/null)" ] || fail "files were left in the staging folder"
 e2e_close_launcher
 umount "$small"
+
+# A downloads folder the user may not write to.
+locked="$TEST_TMP/locked-downloads"
+mkdir -p "$locked"
+chmod 755 "$locked"
+e2e_config https://updates.orvo.test/manifest "$locked"
+e2e_start_launcher
+e2e_go_installs
+e2e_wait_status 60 installs_downloads_locked "Could not write to the downloads directory." ||
+  fail "an unwritable downloads folder is not reported"
+[ -z "$(ls -A "$locked")" ] || fail "something was written to the locked downloads folder"
+e2e_close_launcher
 
 # A full disk under the launcher's own folder while the package is extracted: the install fails,
 # the staging folder goes, and the editor installed before stays whole and runs.

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Journey 7, hostile inputs end to end: impostor token and package hosts (certificates that are
 # not to be trusted), a zip-slip package (a ".." entry, an absolute entry), a tampered container,
-# a manifest that names an http:// package and a digest the auth server does not call genuine. Each ends Failed with its sentence and writes nothing outside the
-# staging folder; a project parked for the install reports the failure in "Cannot open project",
-# as it does when a genuine package brings no editor program.
+# a manifest that names an http:// package, a manifest answer that redirects, and a digest the
+# auth server does not call genuine. Each ends Failed with its sentence and writes nothing
+# outside the staging folder; a project parked for the install reports the failure in "Cannot
+# open project", as it does when a genuine package brings no editor program.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs restore sidebar projects installs install popups
 e2e_world
@@ -86,6 +87,14 @@ grep -q "^packages.orvo.test untrusted$" "$E2E_SRV/tls.log" || fail "the downloa
 [ "$(e2e_requests packages.orvo.test /packages/orvo-editor-1.0.45.pkg)" -eq 0 ] || fail "a package was fetched from an impostor"
 nothing_escaped "impostor package host"
 e2e_control host_certs '{}'
+
+# A manifest answer that redirects elsewhere is not followed.
+e2e_control manifest_status 302
+e2e_click_retry
+e2e_wait_status 30 installs_manifest_redirect "The update server returned HTTP 302 for the manifest." ||
+  fail "a redirected manifest was not refused"
+e2e_control manifest_status 0
+nothing_escaped "redirected manifest"
 
 # A digest the auth server does not call genuine.
 E2E_NOT_GENUINE=1 e2e_publish 1.0.5 --encrypt >/dev/null
