@@ -112,6 +112,8 @@ e2e_needs() {
 # ---------------------------------------------------------------- the world around the launcher
 
 e2e_world() {
+  # The journeys read the screen's texts; without an OCR engine they would check much less.
+  command -v tesseract >/dev/null || e2e_skip "tesseract-ocr is not installed (scripts/install-deps.sh installs it)"
   pick_test_user
   E2E_LOG="$TEST_TMP/log"
   E2E_BIN="$TEST_TMP/bin"
@@ -507,20 +509,15 @@ e2e_rects() {
     "$(e2e_px "$5")" "$(e2e_px "$6")"
 }
 
-# Text read from a region of a screenshot (empty when no OCR engine is installed).
+# Text read from a region of a screenshot.
 e2e_ocr() {
   "$E2E_PY" "$E2E_LIB/e2e_image.py" ocr "$1" "$(e2e_px "$2")" "$(e2e_px "$3")" "$(e2e_px "$4")" "$(e2e_px "$5")"
 }
 
 # True when the region shows the text (letters and digits compared, case folded, a close match
-# accepted since small anti-aliased text reads imperfectly). Without tesseract it says so and
-# passes: the journeys check the same outcomes on disk and in processes as well.
+# accepted since small anti-aliased text reads imperfectly).
 e2e_shows_text() {
   local file=$1 text=$6 seen
-  if ! command -v tesseract >/dev/null; then
-    echo "note: no tesseract, not reading '$text' from the screen"
-    return 0
-  fi
   seen=$(e2e_ocr "$file" "$2" "$3" "$4" "$5")
   "$E2E_PY" - "$seen" "$text" <<'EOF'
 import difflib, re, sys
