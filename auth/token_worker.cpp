@@ -10,18 +10,12 @@
 namespace {
 
 // Each request gets a new client: verification of the certificate and host name on, the system
-// trust store, connection time-out 15 s, the library's read and write time-outs.
+// trust store, connection time-out 15 s, read time-out 300 s (set here: this library's own
+// default is only 5 s, too short for a slow answer), the library's write time-out.
 void configureClient(httplib::SSLClient& client) {
   client.set_connection_timeout(15, 0);
+  client.set_read_timeout(300, 0);
   client.enable_server_certificate_verification(true);
-}
-
-// Exactly one JSON object, optionally after a UTF-8 byte-order mark; false otherwise.
-bool parseJsonObject(const std::string& body, rapidjson::Document& document) {
-  size_t start = 0;
-  if (body.compare(0, 3, "\xEF\xBB\xBF") == 0) start = 3;
-  document.Parse(body.data() + start, body.size() - start);
-  return !document.HasParseError() && document.IsObject();
 }
 
 }  // namespace

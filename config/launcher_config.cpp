@@ -62,13 +62,8 @@ std::string resolveDownloadsDirectory(const std::string& value, const std::strin
 
 LauncherConfig parseLauncherConfig(const std::string& bytes, const std::string& launcherDir,
                                    bool exampleFile) {
-  // A raw NUL byte is never valid JSON, but the parser would take it for the end of the input.
-  if (bytes.find('\0') != std::string::npos) return failedConfig(kInvalidJsonMessage);
   rapidjson::Document document;
-  // Parsing with a length skips a leading UTF-8 byte-order mark. Iterative parsing keeps deeply
-  // nested input from exhausting the stack.
-  document.Parse<rapidjson::kParseIterativeFlag>(bytes.data(), bytes.size());
-  if (document.HasParseError() || !document.IsObject()) return failedConfig(kInvalidJsonMessage);
+  if (!parseJsonObject(bytes, document)) return failedConfig(kInvalidJsonMessage);
 
   LauncherConfig config;
   config.googleClientId = getJsonStringMember(document, "google_client_id");

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "config/json_util.h"
 #include "updater/file_io.h"
 
 bool parseHttpsUrl(const std::string& url, std::string& host, int32_t& port, std::string& path) {
@@ -71,13 +72,6 @@ void configureHttpsClient(httplib::SSLClient& client, time_t connectSeconds, tim
   client.set_read_timeout(readSeconds, 0);
 }
 
-bool parseJsonObjectBody(rapidjson::Document& document, const std::string& body) {
-  size_t start = 0;
-  if (body.size() >= 3 && body.compare(0, 3, "\xEF\xBB\xBF") == 0) start = 3;
-  document.Parse(body.data() + start, body.size() - start);
-  return !document.HasParseError() && document.IsObject();
-}
-
 bool verifyArtifactAuthenticity(const std::string& manifestUrl, const std::string& sha256Hex,
                                 std::string& error) {
   std::string host;
@@ -101,7 +95,7 @@ bool verifyArtifactAuthenticity(const std::string& manifestUrl, const std::strin
     return false;
   }
   rapidjson::Document document;
-  if (!parseJsonObjectBody(document, result->body)) {
+  if (!parseJsonObject(result->body, document)) {
     error = "Invalid JSON returned by verification endpoint.";
     return false;
   }

@@ -6,7 +6,6 @@
 #include <string>
 
 #include <httplib.h>
-#include <rapidjson/document.h>
 
 // Splits an "https://" address into host, port and path (query and fragment stay in the path).
 // Callers preset port to 443. False when the address is unusable; the outputs are then not to be used.
@@ -23,7 +22,3 @@ bool verifyArtifactAuthenticity(const std::string& manifestUrl, const std::strin
 // Certificate verification on and the two time-outs in whole seconds; redirects stay unfollowed
 // and keep-alive off, as the library has them by default.
 void configureHttpsClient(httplib::SSLClient& client, time_t connectSeconds, time_t readSeconds);
-
-// Parses a reply body as JSON with the default flags, skipping a UTF-8 byte-order mark at the
-// start. True when it parsed and the root is an object.
-bool parseJsonObjectBody(rapidjson::Document& document, const std::string& body);

@@ -135,7 +135,7 @@ bool fetchUpdateManifest(const std::string& manifestUrl, UpdateManifest& manifes
     return false;
   }
   rapidjson::Document document;
-  if (!parseJsonObjectBody(document, body)) {
+  if (!parseJsonObject(body, document)) {
     error = "The update manifest is not valid JSON.";
     return false;
   }
