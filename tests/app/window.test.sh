@@ -13,7 +13,9 @@ rm -f "$LOCK_FILE"
 as_test_user "$launcher_dir/orvo-launcher" 2>"$TEST_TMP/first.err" &
 first=$!
 CLEANUP_PIDS+=("$first")
-window=$(wait_for_window "ORVO Launcher" 60) || fail "the launcher window did not appear"
+window=$(wait_for_window "ORVO Launcher" 120) ||
+  fail "the launcher window did not appear (running: $(kill -0 "$first" 2>/dev/null && echo yes || echo no);" \
+    "it said: $(cat "$TEST_TMP/first.err"))"
 [ -e "$LOCK_FILE" ] || fail "no lock file at $LOCK_FILE"
 
 geometry=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
