@@ -21,6 +21,7 @@ rewriting it. Every request is appended to STATE_DIR/requests.jsonl. Members of 
   package_dir                     folder the packages are served from (/packages/NAME)
   package_rate                    bytes per second for package bodies (0: unthrottled)
   package_status                  status forced on packages (0: normal)
+  package_chunked                 true: packages go out chunked, their length not declared
   offline                         true: TLS handshakes for updates/packages hosts are refused
   host_certs                      host name -> "untrusted" (self-signed) or "wrong_name" (the
                                   test CA's, for another host): what that host presents
@@ -241,9 +242,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if not folder or not os.path.isfile(path):
             return self.send(404, "no such package\n", "text/plain")
         size = os.path.getsize(path)
+        chunked = bool(c.get("package_chunked"))
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(size))
+        if chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        else:
+            self.send_header("Content-Length", str(size))
         self.send_header("Connection", "close")
         self.end_headers()
         rate = c.get("package_rate", 0)
@@ -260,10 +265,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     if not data:
                         break
                     sent += len(data)
+                    if chunked:
+                        data = b"%x\r\n" % len(data) + data + b"\r\n"
                     self.wfile.write(data)
                     self.wfile.flush()
                     if rate:
                         time.sleep(len(data) / rate)
+                if chunked:
+                    self.wfile.write(b"0\r\n\r\n")
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError):
             pass
         self.close_connection = True
