@@ -90,7 +90,13 @@ bool EditorUpdater::downloadProgressCallback(uint64_t received, uint64_t total) 
 
 bool EditorUpdater::downloadContentReceiver(OutputFile& file, const char* data, size_t length) {
   if (cancelRequested_.load()) return false;
-  return file.write(data, length);
+  if (!file.write(data, length)) return false;
+  // This HTTP library reports progress only for bodies of declared length; counting here too keeps
+  // the received bytes moving for a body of unknown length (the progress callback then sets the
+  // same running total).
+  std::lock_guard<std::mutex> lock(mutex_);
+  receivedBytes_ += length;
+  return true;
 }
 
 void EditorUpdater::updateWorkerThreadMain(EditorUpdater& updater) {
