@@ -54,8 +54,11 @@ if build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
   ORVO_LAUNCHER_EXE="$root/build/orvo-launcher" bash "$root/tests/bench/idle_cpu.sh" || failed+=("idle cpu")
   step "All tests"
   [ ${#failed[@]} -eq 0 ] || echo "Failed before: ${failed[*]}"
-  cd "$root/build" && ctest -j"$jobs" --output-on-failure
-  status=$?
+  cd "$root/build" || exit 1
+  ctest -j"$jobs" --output-on-failure 2>&1 | tee ctest.log
+  status=${PIPESTATUS[0]}
+  # CTest's summary line, last, for whoever reads only the end.
+  grep -E '^[0-9]+% tests passed' ctest.log | tail -n 1
 else
   echo "Failed before: ${failed[*]} build"
   status=1
