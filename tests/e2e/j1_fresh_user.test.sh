@@ -44,7 +44,7 @@ e2e_wait 20 grep -q '^open https://accounts.google.com/o/oauth2/v2/auth?' "$E2E_
   fail "Sign in did not open the browser"
 e2e_shot welcome_waiting; shot=$SHOT
 [ "$(e2e_bbox "$shot" "13 110 253" 2 0 0 "W*0.4" H)" = none ] || fail "the Sign in button is still shown while waiting"
-e2e_rects "$shot" "320*s" 0 "$by0" "W*0.4" H | grep -q ' 32 32 32$' || fail "no Cancel button while waiting"
+e2e_rects "$shot" "320*s" 0 "$by0" "W*0.4" H | grep ' 32 32 32$' >/dev/null || fail "no Cancel button while waiting"
 e2e_expect_text "$shot" "$bx0" "$by0" "$bx1" "$by0+120" "Finish signing in in your browser."
 rm -f "$E2E_LOG/browser.hold"
 e2e_wait 30 grep -q '^browser ok' "$E2E_LOG/xdg-open.log" ||
@@ -80,7 +80,7 @@ done
 [ -n "$filled" ] || fail "the progress bar never filled"
 e2e_expect_rgb "$shot" "W-24*s-170*s" "176*s" "64 64 70" 3           # the rest of the track
 e2e_expect_text "$shot" "${E2E_INSTALLS_BYTES[@]}" "/ 1.4 MB"
-e2e_rects "$shot" "136*s" "W-24*s-160*s" "160*s" W "210*s" | grep -q . || fail "no Cancel download button"
+e2e_rects "$shot" "136*s" "W-24*s-160*s" "160*s" W "210*s" | grep . >/dev/null || fail "no Cancel download button"
 e2e_control hold_package false
 e2e_wait 60 test -f "$LAUNCHER_DIR/editor/.zelvan_editor_version" || fail "the editor was not installed"
 e2e_wait_status 20 installs_installed "Installed version 1.0.0" || fail "Installed is not shown"
@@ -173,7 +173,7 @@ sleep 0.5
 descriptors=$(for fd in /proc/"$editor_pid"/fd/*; do echo "${fd##*/} $(readlink "$fd")"; done)
 leaked=$(echo "$descriptors" | grep -v "^[012] \| /tmp/orvo_launcher_$TEST_UID.lock$\| $LAUNCHER_DIR/editor/editor$" || true)
 [ -z "$leaked" ] || fail "the editor inherited descriptors: $leaked"
-echo "$descriptors" | grep -q " /tmp/orvo_launcher_$TEST_UID.lock$" || fail "the editor does not hold the lock: $descriptors"
+echo "$descriptors" | grep " /tmp/orvo_launcher_$TEST_UID.lock$" >/dev/null || fail "the editor does not hold the lock: $descriptors"
 sleep 1.5
 [ "$(e2e_editor_starts)" -eq 1 ] || fail "the second click started another editor"
 e2e_move_away

@@ -659,7 +659,7 @@ e2e_settings_whole() {
   [ -s "$f" ] || return 0
   [ "$(head -n 1 "$f")" = "[General]" ] || { echo "no [General] header"; return 1; }
   [ "$(tail -c 1 "$f" | od -An -c | tr -d ' ')" = '\n' ] || { echo "last line not ended"; return 1; }
-  if tail -n +2 "$f" | grep -qv '^[^=]*='; then echo "a line without ="; return 1; fi
+  if tail -n +2 "$f" | grep -v '^[^=]*=' >/dev/null; then echo "a line without ="; return 1; fi
   local size names
   size=$(sed -n 's/^Projects%5Csize=//p' "$f")
   [ -n "$size" ] || { echo "no Projects%5Csize"; return 1; }
