@@ -1,8 +1,8 @@
 // The ORVO Launcher: one process, one window, one frame loop.
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <unistd.h>
-#include <fcntl.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -22,14 +22,17 @@ namespace {
 
 std::string findFontFile() {
   const fs::path exeDir = executableDirectory();
+  // A working folder that was removed (or cannot be read) only means no font is found there.
+  std::error_code cwdError;
+  const fs::path cwd = fs::current_path(cwdError);
   const fs::path candidates[] = {
       exeDir / "Roboto-Medium.ttf",
       exeDir / "engine/ui/misc/fonts/Roboto-Medium.ttf",
-      fs::current_path() / "engine/ui/misc/fonts/Roboto-Medium.ttf",
+      cwdError ? fs::path() : cwd / "engine/ui/misc/fonts/Roboto-Medium.ttf",
   };
   for (const fs::path& candidate : candidates) {
     std::error_code ec;
-    if (fs::is_regular_file(fs::status(candidate, ec))) return candidate.string();
+    if (!candidate.empty() && fs::is_regular_file(fs::status(candidate, ec))) return candidate.string();
   }
   return std::string();
 }

@@ -58,6 +58,11 @@ open_and_close() {
 
 open_and_close "a lock file left behind"
 
+# Started from a working folder that was removed since: the font is looked for there in vain.
+mkdir "$TEST_TMP/gone" && cd "$TEST_TMP/gone" && rmdir "$TEST_TMP/gone"
+open_and_close "a removed working folder"
+cd "$TEST_TMP"
+
 # Without a display the host says why, and the launcher ends with 1.
 status=0
 as_test_user env -u DISPLAY -u WAYLAND_DISPLAY "$launcher_dir/orvo-launcher" 2>"$TEST_TMP/nodisplay.err" || status=$?

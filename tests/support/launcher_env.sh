@@ -84,7 +84,7 @@ wait_for_window() {
 }
 
 close_window() {
-  python3 "$SUPPORT_DIR/x11_close_window.py" "$1"
+  (cd / && python3 "$SUPPORT_DIR/x11_close_window.py" "$1")
 }
 
 # Waits up to $2 seconds for a child process of this shell to end; sets EXIT_STATUS.
