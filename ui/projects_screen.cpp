@@ -246,6 +246,21 @@ void drawEmptyState(AppState& app, ImDrawList* list, float x0, float w, float lt
   ImGui::PopID();
 }
 
+// Whether every index still names the record it named before an action.
+bool sameRecordOrder(const std::vector<ProjectRecord>& before, const std::vector<ProjectRecord>& after) {
+  return std::equal(
+      before.begin(), before.end(), after.begin(), after.end(),
+      [](const ProjectRecord& a, const ProjectRecord& b) { return a.path == b.path && a.name == b.name; });
+}
+
+// Opens the project; true when that reordered the list (a launch re-sorts it; a refused or failed
+// open leaves it as it was).
+bool openProjectRow(AppState& app, int32_t index) {
+  const std::vector<ProjectRecord> before = app.settings->projects;
+  openProjectAt(app, index);
+  return !sameRecordOrder(before, app.settings->projects);
+}
+
 // One row of the table. Returns true when an action changed the list's order or length, after
 // which the indices of the rows still to draw this frame are stale.
 bool drawProjectRow(AppState& app, int32_t index) {
@@ -336,17 +351,11 @@ bool drawProjectRow(AppState& app, int32_t index) {
   else if (rowHovered && ImGui::IsMouseClicked(1, false))
     ImGui::OpenPopup("##project_context_menu");
 
-  if (rowPressed && present) {
-    openProjectAt(app, index);
-    listChanged = true;
-  }
+  if (rowPressed && present) listChanged = openProjectRow(app, index);
 
   // After the list changed this frame the index may name another record: the menu waits a frame.
   if (!listChanged && ImGui::BeginPopup("##project_context_menu", 0)) {
-    if (ImGui::MenuItem("Open Project", nullptr, false, present)) {
-      openProjectAt(app, index);
-      listChanged = true;
-    }
+    if (ImGui::MenuItem("Open Project", nullptr, false, present)) listChanged = openProjectRow(app, index);
     if (ImGui::MenuItem(favorite ? "Remove from Favorites" : "Add to Favorites", nullptr, false, true))
       toggleFavorite(app, project.path);
     if (ImGui::MenuItem("Show in File Manager", nullptr, false, present))
@@ -358,8 +367,8 @@ bool drawProjectRow(AppState& app, int32_t index) {
         projects.erase(projects.begin() + index);
         app.settings->projects = projects;
         saveSettings(*app.settings);
+        listChanged = true;
       }
-      listChanged = true;
     }
     ImGui::EndPopup();
   }
@@ -503,10 +512,15 @@ void drawProjectsScreen(AppState& app) {
   }
   ImGui::SetCursorScreenPos(ImVec2(x0 + px(16), lt));
   ImGui::BeginChild("##ProjectsTableList", ImVec2(w - px(32), lh), false, ImGuiWindowFlags_NoBackground);
+  bool stale = false;
   for (int32_t index : rows) {
     // Rows after a removal or re-sort this frame would name other records, or none: they are
-    // drawn again from the new list next frame.
-    if (drawProjectRow(app, index)) break;
+    // drawn again from the new list next frame. Their room stays taken, or the shorter content
+    // would pull the scroll position back.
+    if (stale)
+      ImGui::ItemSize(ImVec2(0, px(52)), -1.0f);
+    else
+      stale = drawProjectRow(app, index);
   }
   ImGui::EndChild();
 }

@@ -142,6 +142,33 @@ TEST_F(ProjectsScreen, StarDotsAndRightClicksOnARowOpenItsMenuNotTheProject) {
   EXPECT_NEAR(inRow("P1", 0, 0).y, 98, 0.5f);
 }
 
+// Scrolled to the end of 30 rows, the row at y 196 stays there when a click on it is refused, and
+// the rows below a removed one stay where they were.
+TEST_F(ProjectsScreen, ActionsKeepTheScrollPosition) {
+  for (int i = 0; i < 30; ++i) launcher.addProject("P" + std::to_string(i), 1000 - i);
+  app.notice = "ORVO Editor is already open.";
+  app.lastLaunchTime = static_cast<int64_t>(std::time(nullptr)) + 3600;  // every open is refused
+  ui.moveMouse(700, 400);
+  frame();
+  frame();
+  ImGui::GetIO().MouseWheel = -100;
+  frame();
+  frame();
+  const float y = ui.textPosition("P21").y;
+  ASSERT_NEAR(y, 196 + 8, 0.5f) << "not scrolled to the end";
+  click(inRow("P21"));
+  EXPECT_TRUE(ui.drewText("P22")) << "the list did not change: no row is skipped";
+  frame();
+  EXPECT_NEAR(ui.textPosition("P21").y, y, 0.5f);
+  EXPECT_EQ(app.settings->projects.size(), 30u);
+  const float below = ui.textPosition("P22").y;
+  menuItem("P21", "Remove From List");
+  frame();
+  EXPECT_EQ(app.settings->projects.size(), 29u);
+  EXPECT_FALSE(ui.drewText("P21"));
+  EXPECT_NEAR(ui.textPosition("P22").y, below, 0.5f);
+}
+
 TEST_F(ProjectsScreen, EmptyStates) {
   std::snprintf(app.searchText, sizeof(app.searchText), "anything");
   frame();
