@@ -59,6 +59,28 @@ std::string findEditorInDirectory(const std::string& folder) {
   return std::string();
 }
 
+std::vector<std::string> editorSearchFolders(const std::string& launcherFolder) {
+  std::vector<std::string> folders;
+  if (launcherFolder.empty()) return folders;
+  fs::path folder = fs::path(launcherFolder).lexically_normal();
+  if (!folder.has_filename() && folder != folder.root_path()) folder = folder.parent_path();  // "a/b/"
+  for (int level = 0; level < 3; ++level) {
+    const std::string text = folder.string();
+    if (text == "/" || text == "/usr" || text == "/usr/local") break;
+    folders.push_back(text);
+    folder = folder.parent_path();
+  }
+  return folders;
+}
+
+std::string findEditorNearLauncher() {
+  for (const std::string& folder : editorSearchFolders(executableDirectory())) {
+    std::string found = findEditorInDirectory(folder);
+    if (!found.empty()) return found;
+  }
+  return std::string();
+}
+
 std::string resolveEditorExecutable(const AppState& app) {
   if (const char* zelvanDir = std::getenv("ZELVAN_DIR")) {
     std::string found = findEditorInDirectory(zelvanDir);
@@ -71,8 +93,7 @@ std::string resolveEditorExecutable(const AppState& app) {
     found = findEditorInDirectory(editorInstallDir());
     if (!found.empty()) return found;
   }
-  // The launcher folder, its parent and its grandparent.
-  return findLocalEditor();
+  return findEditorNearLauncher();
 }
 
 namespace {

@@ -115,13 +115,11 @@ std::string editorVersionFilePath() {
 }
 
 std::string findLocalEditor() {
-  const fs::path directory(executableDirectory());
-  const fs::path candidates[] = {directory, directory.parent_path(), directory.parent_path().parent_path()};
-  for (const fs::path& candidate : candidates) {
-    std::string found = findEditorInDirectory(candidate.string());
-    if (!found.empty()) return found;
-  }
-  return std::string();
+  // The install folder first: a package may put its executable at bin/editor, which only a
+  // probe of the install folder itself finds.
+  const std::string installed = findEditorInDirectory(editorInstallDir());
+  if (!installed.empty()) return installed;
+  return findEditorNearLauncher();
 }
 
 std::string installedEditorVersion() {

@@ -74,7 +74,7 @@ class EditorUpdater {
 std::string editorInstallDir();
 // ".zelvan_editor_version" inside the editor folder; its first line is the installed version.
 std::string editorVersionFilePath();
-// An editor executable in the launcher's folder, its parent or its grandparent; empty when none.
+// An editor executable in the editor folder, else findEditorNearLauncher; empty when none.
 std::string findLocalEditor();
 // The installed editor's version; empty without a version file.
 std::string installedEditorVersion();

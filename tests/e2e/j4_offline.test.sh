@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Journey 4, offline: the update server unreachable (refused, or behind a certificate that is
 # not to be trusted) with an editor present gives "Installed (offline mode)"; without one, the failure sentence and "Retry", which installs once the
-# server answers again.
+# server answers again; with no update server, Idle, and the system's own /bin/editor is no editor.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs restore sidebar installs install
 e2e_world
@@ -53,14 +53,27 @@ e2e_wait_status 20 installs_after_retry "Installed version 1.0.0" || fail "Insta
 e2e_expect_text "$SHOT" "${E2E_INSTALLS_BADGE[@]}" "Installed"
 e2e_close_launcher
 
-# No update server configured and no editor: Idle, with the reason.
-rm -rf "$LAUNCHER_DIR/editor"
+# No update server configured and no editor: Idle, with the reason. The launcher now lies in a
+# folder just below /tmp, so its grandparent is "/", whose bin/editor (the system's text editor,
+# or a stand-in where the machine has none) must not count as the ORVO Editor.
+if [ ! -f /bin/editor ]; then
+  mkdir -p "$TEST_TMP/system_bin"
+  printf '#!/bin/sh\n' >"$TEST_TMP/system_bin/editor"
+  chmod 755 "$TEST_TMP/system_bin/editor"
+  mount -t overlay overlay -o "lowerdir=$TEST_TMP/system_bin:$(readlink -f /bin)" "$(readlink -f /bin)" ||
+    fail "could not put an editor into /bin in this namespace"
+fi
+LAUNCHER_DIR=$(mktemp -d /tmp/orvo_top_XXXXXX)
+CLEANUP_PATHS+=("$LAUNCHER_DIR")
+make_launcher_dir "$LAUNCHER_DIR"
+chown -R "$TEST_UID" "$LAUNCHER_DIR"
 e2e_config ""
 e2e_start_launcher
 e2e_go_installs
 e2e_wait_status 20 installs_idle_not_configured "Update server not configured. Please locate or install ORVO Editor." ||
   fail "the unconfigured update server is not shown"
 e2e_expect_text "$SHOT" "${E2E_INSTALLS_BADGE[@]}" "Idle"
+e2e_expect_text "$SHOT" "${E2E_INSTALLS_LOCATION[@]}" "No editor installation found."
 [ "$(e2e_requests updates.orvo.test /manifest)" -eq "$manifests" ] || fail "an unconfigured launcher asked for a manifest"
 e2e_close_launcher
 e2e_pass

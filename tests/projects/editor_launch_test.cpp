@@ -108,6 +108,18 @@ TEST(EditorDiscovery, CandidatesInTheirOrderInEachSearchedFolder) {
   // The launcher folder itself comes first, as the install path's stand-in.
   writeWholeFile(exeDir + "/bin/editor", "x");
   EXPECT_EQ(resolvedFromCopyAt(exeDir), exeDir + "/bin/editor");
+
+  // The walk upwards stops before the system's folders, whose "editor" is a text editor.
+  const std::pair<const char*, std::vector<std::string>> walks[] = {
+      {"/opt/a/b/c", {"/opt/a/b/c", "/opt/a/b", "/opt/a"}},
+      {"/opt/orvo/", {"/opt/orvo", "/opt"}},
+      {"/srv", {"/srv"}},
+      {"/", {}},
+      {"/usr/local/orvo", {"/usr/local/orvo"}},
+      {"/usr/lib/orvo", {"/usr/lib/orvo", "/usr/lib"}},
+      {"", {}},
+  };
+  for (const auto& [folder, expected] : walks) EXPECT_EQ(editorSearchFolders(folder), expected) << folder;
 }
 
 TEST(EditorProcessLaunch, ARowOpensDetachedInItsFolderWithOnlyTheLockInheritedThenGuards) {

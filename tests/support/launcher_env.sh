@@ -11,11 +11,12 @@ TEST_TMP=$(mktemp -d /tmp/orvo_script_test_XXXXXX)
 chmod 755 "$TEST_TMP"
 XVFB_PID=""
 CLEANUP_PIDS=()
+CLEANUP_PATHS=()  # made outside TEST_TMP
 
 cleanup_all() {
   for pid in "${CLEANUP_PIDS[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
   if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
-  rm -rf "$TEST_TMP"
+  rm -rf "$TEST_TMP" "${CLEANUP_PATHS[@]}"
 }
 
 fail() {

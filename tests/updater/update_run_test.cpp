@@ -104,6 +104,10 @@ TEST_F(UpdateRun, CurrentVersionEndsInstalledWithoutDownload) {
   serve("\xEF\xBB\xBF{\"version\":\"1.4.2\",\"version\":\"7\",\"url\":\"" + server.packageUrl() +
         "\",\"encryption\":\"plain\"}");
   EXPECT_EQ(run(), "Installed: Installed \u2014 version 1.4.2");
+  // Also where a package put its executable: at bin/editor in the editor folder.
+  fs::create_directories(editorDir() + "/bin");
+  fs::rename(editorDir() + "/editor", editorDir() + "/bin/editor");
+  EXPECT_EQ(run(), "Installed: Installed \u2014 version 1.4.2");
   EXPECT_EQ(server.packageRequests(), 0);
   EXPECT_TRUE(fs::is_empty(downloads.path()));
 }
