@@ -5,7 +5,7 @@ packages=(
   build-essential cmake pkg-config git
   libimgui-dev libglfw3-dev libgl-dev libgl1-mesa-dri
   libcpp-httplib-dev libssl-dev rapidjson-dev libstb-dev libzip-dev zlib1g-dev libbrotli-dev
-  fonts-roboto-unhinted
+  fonts-roboto-unhinted libfontconfig-dev fonts-noto-core fonts-noto-cjk fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool imagemagick zenity xdg-utils tesseract-ocr

@@ -83,6 +83,46 @@ void UnregisterUserTexture(ImTextureData* texture) {
 
 }  // namespace ImGui
 
+ImFont* uiAddFontInPlace(ImFontAtlas* atlas, const ImFontConfig& config) {
+  // ImFontAtlas::AddFont without the copy of the font data.
+  IM_ASSERT(!atlas->Locked && config.FontData && config.FontDataSize > 0 && config.SizePixels > 0.0f);
+  if (!config.MergeMode) atlas->Fonts.push_back(IM_NEW(ImFont));
+  IM_ASSERT(!atlas->Fonts.empty());
+  atlas->ConfigData.push_back(config);
+  ImFontConfig& added = atlas->ConfigData.back();
+  added.FontDataOwnedByAtlas = false;
+  if (!added.DstFont) added.DstFont = atlas->Fonts.back();
+  if (added.DstFont->EllipsisChar == static_cast<ImWchar>(-1))
+    added.DstFont->EllipsisChar = config.EllipsisChar;
+  atlas->ClearTexData();
+  return added.DstFont;
+}
+
+// The two ImDrawList::AddText of 1.86, wrapped at link time (--wrap); `this` comes first.
+extern "C" {
+void __real__ZN10ImDrawList7AddTextEPK6ImFontfRK6ImVec2jPKcS7_fPK6ImVec4(ImDrawList*, const ImFont*, float,
+                                                                         const ImVec2&, ImU32, const char*,
+                                                                         const char*, float, const ImVec4*);
+void __real__ZN10ImDrawList7AddTextERK6ImVec2jPKcS4_(ImDrawList*, const ImVec2&, ImU32, const char*,
+                                                     const char*);
+
+void __wrap__ZN10ImDrawList7AddTextEPK6ImFontfRK6ImVec2jPKcS7_fPK6ImVec4(ImDrawList* list, const ImFont* font,
+                                                                         float size, const ImVec2& pos,
+                                                                         ImU32 colour, const char* begin,
+                                                                         const char* end, float wrapWidth,
+                                                                         const ImVec4* clip) {
+  if (begin) uiThemeNoteText(font, begin, end ? end : begin + std::strlen(begin));
+  __real__ZN10ImDrawList7AddTextEPK6ImFontfRK6ImVec2jPKcS7_fPK6ImVec4(list, font, size, pos, colour, begin,
+                                                                      end, wrapWidth, clip);
+}
+
+void __wrap__ZN10ImDrawList7AddTextERK6ImVec2jPKcS4_(ImDrawList* list, const ImVec2& pos, ImU32 colour,
+                                                     const char* begin, const char* end) {
+  if (begin) uiThemeNoteText(nullptr, begin, end ? end : begin + std::strlen(begin));
+  __real__ZN10ImDrawList7AddTextERK6ImVec2jPKcS4_(list, pos, colour, begin, end);
+}
+}
+
 bool uiProcessTextures(const UiTextureUploader& uploader, ImDrawData* drawData) {
   UiContextData* data = uiContextData(false);
   if (!data) return false;

@@ -23,6 +23,13 @@ inline void PushFont(ImFont* font, float /*size*/) {
 }
 }  // namespace ImGui
 
+// 1.86 bakes every glyph before the frame and AddFont copies the whole font file for every font;
+// this adds a font that reads config.FontData in place (it must outlive the atlas).
+ImFont* uiAddFontInPlace(ImFontAtlas* atlas, const ImFontConfig& config);
+// 1.86 cannot rasterise a glyph on demand: the link wraps ImDrawList::AddText (see CMakeLists.txt)
+// so that every text drawn, by the screens or by Dear ImGui's own widgets, reports its characters
+// to the theme, which bakes the missing ones before the next frame.
+
 // Named keys: in 1.86 ImGuiKey_* index io.KeyMap, not io.KeysDown.
 inline bool uiIsKeyPressed(ImGuiKey key, bool repeat = true) {
   return ImGui::IsKeyPressed(ImGui::GetKeyIndex(key), repeat);

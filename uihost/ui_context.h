@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "uihost/imgui_compat.h"
+#include "uihost/ui_fonts.h"
 
 struct UiIntegration;
 
@@ -16,6 +17,7 @@ struct UiContextData {
   std::string fontPath;                          // resolved TTF path; empty: Dear ImGui's built-in font
   std::vector<unsigned char> fontFile;           // the TTF bytes, shared by every baked size
   std::vector<std::pair<float, ImFont*>> fonts;  // design size -> font baked at size * scale
+  UiGlyphSet glyphs;                             // what each size carries beyond Latin-1, and from where
   float scale = 1.0f;                            // the scale the fonts and px() use
   float pendingScale = 0.0f;                     // asked for inside a frame; applied before the next one
   bool initialized = false;
@@ -31,9 +33,15 @@ struct UiContextData {
 // The current context's data; created on first use when create is true, else null when absent.
 UiContextData* uiContextData(bool create);
 
-// Before each frame's NewFrame: applies a scale change asked for during the previous frame
-// (the atlas is never rebuilt while a frame is in flight) and starts a new animation record.
+// Before each frame's NewFrame: applies a scale change asked for during the previous frame and
+// bakes the characters it drew that the atlas lacked (the atlas is never rebuilt while a frame is
+// in flight, so at most once per frame), and starts a new animation record.
 void uiThemePrepareFrame();
+// Every text drawn reports here (font null: the current font); characters a size lacks are baked
+// before the next frame.
+void uiThemeNoteText(const ImFont* font, const char* begin, const char* end);
+// True when drawn characters wait to be baked: the host draws the next frame without waiting.
+bool uiThemeFontsPending();
 
 // Renderer side of the program's textures: the host uploads pixels marked WantCreate, deletes
 // textures of unregistered ones and points draw commands at the uploaded textures.

@@ -266,7 +266,8 @@ bool UiHost::beginFrame() {
   int fbWidth = 0, fbHeight = 0;
   glfwGetFramebufferSize(window, &fbWidth, &fbHeight);
   const bool visible = fbWidth > 0 && fbHeight > 0;
-  const bool busy = visible && (impl_->forceRender || impl_->lastChanged || uiThemeAnimating());
+  const bool busy =
+      visible && (impl_->forceRender || impl_->lastChanged || uiThemeAnimating() || uiThemeFontsPending());
   if (!busy) glfwWaitEventsTimeout(kIdleWait);
   sleepUntil(impl_->lastFrameStart + kFrameInterval);
   glfwPollEvents();

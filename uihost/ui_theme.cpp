@@ -59,19 +59,35 @@ void buildFonts(UiContextData& data, float scale) {
   data.fonts.clear();
   data.scale = scale;
   data.pendingScale = 0.0f;
-  for (float size : kFontSizes) {
+  for (size_t i = 0; i < std::size(kFontSizes); ++i) {
+    const float size = kFontSizes[i];
     ImFontConfig config;
-    config.FontDataOwnedByAtlas = false;
     config.OversampleH = 2;
     config.OversampleV = 1;
     config.SizePixels = std::round(size * scale * 2.0f) / 2.0f;
+    config.GlyphRanges = data.glyphs.ranges(i);
     ImFont* font = nullptr;
     if (!data.fontFile.empty()) {
       ImFormatString(config.Name, IM_ARRAYSIZE(config.Name), "Roboto Medium %.1f", size);
-      font = io.Fonts->AddFontFromMemoryTTF(data.fontFile.data(), static_cast<int>(data.fontFile.size()),
-                                            config.SizePixels, &config, kGlyphRanges);
+      config.FontData = data.fontFile.data();
+      config.FontDataSize = static_cast<int>(data.fontFile.size());
+      font = uiAddFontInPlace(io.Fonts, config);
+    } else {
+      font = io.Fonts->AddFontDefault(&config);
     }
-    if (!font) font = io.Fonts->AddFontDefault(&config);
+    // What the primary font lacks, from installed fonts, at the same em size; no oversampling:
+    // these are mostly dense scripts, where it doubles the atlas for little gain.
+    for (const UiFontFace& face : data.glyphs.fallbacks()) {
+      ImFontConfig merged = config;
+      merged.MergeMode = true;
+      merged.DstFont = font;
+      merged.FontData = const_cast<unsigned char*>(face.data);
+      merged.FontDataSize = face.size;
+      merged.FontNo = face.index;
+      merged.SizePixels = config.SizePixels * face.sizeScale;
+      merged.OversampleH = 1;
+      uiAddFontInPlace(io.Fonts, merged);
+    }
     data.fonts.emplace_back(size, font);
   }
   unsigned char* pixels = nullptr;
@@ -131,6 +147,7 @@ void uiThemeInitialize(UiIntegration* integration) {
     data->fontPath = kSystemFont;
   }
   data->fontFile = data->fontPath.empty() ? std::vector<unsigned char>() : readFile(data->fontPath);
+  data->glyphs.reset(data->fontFile, std::size(kFontSizes), kGlyphRanges);
   data->initialized = true;
   data->time = 0.0f;
   data->revealStart = -1.0f;
@@ -148,8 +165,26 @@ void uiThemePrepareFrame() {
   UiContextData* data = themeData();
   if (!data) return;
   data->animating = false;
-  if (data->pendingScale > 0.0f || data->fonts.empty())
+  const bool newGlyphs = data->glyphs.resolve();
+  if (data->pendingScale > 0.0f || data->fonts.empty() || newGlyphs)
     buildFonts(*data, data->pendingScale > 0.0f ? data->pendingScale : data->scale);
+}
+
+void uiThemeNoteText(const ImFont* font, const char* begin, const char* end) {
+  UiContextData* data = themeData();
+  if (!data) return;
+  if (!font) font = ImGui::GetFont();
+  for (size_t i = 0; i < data->fonts.size(); ++i) {
+    if (data->fonts[i].second == font) {
+      data->glyphs.noteText(i, begin, end);
+      return;
+    }
+  }
+}
+
+bool uiThemeFontsPending() {
+  const UiContextData* data = themeData();
+  return data && data->glyphs.pending();
 }
 
 void uiThemeSetScale(float scale) {

@@ -73,6 +73,26 @@ TEST_F(ProjectsScreen, DrawsTheBarHeaderRowsNoticeAndMissingProjects) {
   EXPECT_NEAR(inRow("Alpha", 0, 0).y, 138, 0.5f);
 }
 
+TEST_F(ProjectsScreen, TextsInAnyScriptDrawWithRealGlyphsNotTheFallback) {
+  const std::string names[] = {
+      "\u041F\u0440\u043E\u0435\u043A\u0442 Alpha", "\u0388\u03C1\u03B3\u03BF \u0392",
+      "\u65E5\u672C\u8A9E\u306E\u30B2\u30FC\u30E0", "\u0645\u0634\u0631\u0648\u0639"};
+  for (const std::string& name : names) launcher.addProject(name, 100);
+  app.session->userName = "\u03A3\u03BF\u03C6\u03AF\u03B1 \u5C71\u7530";
+  app.session->userEmail = "\u043F\u043E\u0447\u0442\u0430@example.org";
+  frame();
+  frame();  // the characters the first frame met are baked before the second
+  for (const std::string& text : {names[0], names[1], names[2], names[3], app.session->userName,
+                                  app.session->userEmail, launcher.path("projects/" + names[2])})
+    EXPECT_TRUE(ui.drewText(text)) << text << " in " << ui.drawnText();
+  // Dear ImGui's own widgets draw through the same fonts: the search field.
+  click(kSearchBox);
+  ui.typeText("\u0394\u0436\u5B57");
+  for (int i = 0; i < 3; ++i) frame();  // typed, drawn, baked
+  EXPECT_TRUE(ui.drewText("\u0394\u0436\u5B57")) << ui.drawnText();
+  EXPECT_EQ(ui.drawnText().find('?'), std::string::npos) << "the fallback glyph: " << ui.drawnText();
+}
+
 TEST(ProjectSearch, TokensFoldAsciiOnlyAndMatchNameOrPath) {
   EXPECT_EQ(projectSearchTokens("  Foo \t\t bAR  "), (std::vector<std::string>{"foo", "bar"}));
   TempLauncher launcher;
