@@ -3,7 +3,8 @@
 # layout from the first frame, the identity refreshed from userinfo, also when Google answers
 # slowly); a refresh the server rejects falls back to the welcome screen (with its picture,
 # cropped by the cover rule) and "The stored session is no longer valid.", and keeps the token;
-# each signed-in period starts one update check; a refused consent and a forged state end on the
+# each signed-in period starts one update check; projects named in Cyrillic and Japanese draw
+# with the installed fonts' glyphs; a refused consent and a forged state end on the
 # welcome screen with their sentences; closing the window while the browser never answers ends
 # the launcher at once.
 source "$(dirname "$0")/lib/e2e_env.sh"
@@ -11,7 +12,8 @@ e2e_needs welcome restore sidebar
 e2e_world
 
 e2e_config
-e2e_settings stored-refresh-token "Old Name" old@example.test
+e2e_settings stored-refresh-token "Old Name" old@example.test \
+  "$(e2e_make_project "Проект Альфа")" "$(e2e_make_project "日本語のゲーム")"
 
 # Signed in from the first frame, with the stored identity while the refresh is under way.
 e2e_control hold_refresh true
@@ -41,6 +43,9 @@ grep -q '"body": "client_id=[^"]*&client_secret=[^"]*&grant_type=refresh_token&r
 sleep 0.5
 e2e_shot restored
 e2e_expect_text "$SHOT" "54*s" "H-104*s" "190*s" "H-82*s" "Ada Lovelace"
+# Seven CJK characters are about 84 px wide at scale 1; as fallback "?" glyphs they would be 40.
+read -r x0 _ x1 _ <<<"$(e2e_bbox "$SHOT" "240 240 240" 60 "280*s" "$(e2e_row_y 1)-18*s" "700*s" "$(e2e_row_y 1)")"
+[ "$((x1 - x0))" -ge "$(e2e_px "70*s")" ] || fail "the Japanese project name is $((x1 - x0)) px wide: not drawn in its own glyphs"
 e2e_close_launcher
 
 # The server no longer accepts the token (and says so only once the restoring layout has shown
