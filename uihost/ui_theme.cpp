@@ -56,6 +56,8 @@ std::vector<unsigned char> readFile(const std::string& path) {
 void buildFonts(UiContextData& data, float scale) {
   ImGuiIO& io = ImGui::GetIO();
   io.Fonts->Clear();
+  // As tall as the glyphs need: a few more characters must not double the texture.
+  io.Fonts->Flags |= ImFontAtlasFlags_NoPowerOfTwoHeight;
   data.fonts.clear();
   data.scale = scale;
   data.pendingScale = 0.0f;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/headless_ui.h"
+#include "uihost/ui_context.h"
 
 namespace {
 
@@ -43,6 +44,31 @@ TEST(ThemeFonts, ScaleChangeRebuildsBeforeTheNextFrameNotDuringOne) {
   EXPECT_FLOAT_EQ(uiThemeFont(16)->LegacySize, 32.0f);
   EXPECT_FLOAT_EQ(uiThemePx(8), 16.0f);
   EXPECT_TRUE(ui.drewText("After"));
+}
+
+TEST(ThemeFonts, CharactersBakedOnDemandStayWithinTheAtlasBudget) {
+  HeadlessUi ui(800, 600);
+  const ImFontAtlas& atlas = *ImGui::GetIO().Fonts;
+  const int latinArea = atlas.TexWidth * atlas.TexHeight;
+  std::string cjk;  // 3,000 distinct characters in two sizes: more than the atlas takes
+  for (unsigned int c = 0x4E00; c < 0x4E00 + 3000; ++c) {
+    char utf8[5] = {};
+    ImTextCharToUtf8(utf8, c);
+    cjk += utf8;
+  }
+  ui.frame([&] {
+    drawText(uiThemeFont(14), ImVec2(0, 0), cjk.c_str());
+    drawText(uiThemeFont(12), ImVec2(0, 20), cjk.c_str());
+  });
+  ui.frame([] { drawText(uiThemeFont(14), ImVec2(0, 0), "\u4E00\u4E01"); });
+  EXPECT_EQ(uiContextData(false)->glyphs.extraGlyphs(), 4096u);
+  EXPECT_LE(atlas.TexWidth * atlas.TexHeight, 2048 * 2048);
+  // Something new on a full atlas: it starts over from what was drawn since the last build.
+  for (int i = 0; i < 2; ++i)
+    ui.frame([] { drawText(uiThemeFont(14), ImVec2(0, 0), "\u4E00 \u041F\u0440\u043E\u0435\u043A\u0442"); });
+  EXPECT_TRUE(ui.drewText("\u4E00\u041F\u0440\u043E\u0435\u043A\u0442")) << ui.drawnText();
+  EXPECT_LE(uiContextData(false)->glyphs.extraGlyphs(), 10u);
+  EXPECT_LT(atlas.TexWidth * atlas.TexHeight, latinArea * 11 / 10);
 }
 
 TEST(ThemeText, HeadlessFindsTextWhereItWasDrawnAlsoWhenClipped) {
