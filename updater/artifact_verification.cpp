@@ -2,7 +2,6 @@
 
 #include <openssl/evp.h>
 
-#include <memory>
 #include <vector>
 
 #include "config/json_util.h"
@@ -41,21 +40,23 @@ bool parseHttpsUrl(const std::string& url, std::string& host, int32_t& port, std
   return true;
 }
 
-std::string sha256FileHex(const std::string& path) {
-  InputFile file(path);
-  if (!file.isOpen()) return std::string();
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-  if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return std::string();
-  std::vector<unsigned char> buffer(262144);
-  for (;;) {
-    const int64_t count = file.read(buffer.data(), buffer.size());
-    if (count < 0) return std::string();
-    if (count == 0) break;
-    if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(count)) != 1) return std::string();
-  }
+Sha256Stream::Sha256Stream() : context_(EVP_MD_CTX_new()) {
+  failed_ = !context_ || EVP_DigestInit_ex(context_, EVP_sha256(), nullptr) != 1;
+}
+
+Sha256Stream::~Sha256Stream() {
+  EVP_MD_CTX_free(context_);
+}
+
+void Sha256Stream::update(const void* data, size_t length) {
+  if (!failed_ && length > 0) failed_ = EVP_DigestUpdate(context_, data, length) != 1;
+}
+
+std::string Sha256Stream::finishHex() {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int digestLength = 0;
-  if (EVP_DigestFinal_ex(context.get(), digest, &digestLength) != 1) return std::string();
+  if (failed_ || EVP_DigestFinal_ex(context_, digest, &digestLength) != 1) return std::string();
+  failed_ = true;  // finished: further input would not count
   static const char hex[] = "0123456789abcdef";
   std::string text;
   text.reserve(digestLength * 2);
@@ -64,6 +65,20 @@ std::string sha256FileHex(const std::string& path) {
     text += hex[digest[i] & 0x0F];
   }
   return text;
+}
+
+std::string sha256FileHex(const std::string& path) {
+  InputFile file(path);
+  if (!file.isOpen()) return std::string();
+  Sha256Stream digest;
+  std::vector<unsigned char> buffer(262144);
+  for (;;) {
+    const int64_t count = file.read(buffer.data(), buffer.size());
+    if (count < 0) return std::string();
+    if (count == 0) break;
+    digest.update(buffer.data(), static_cast<size_t>(count));
+  }
+  return digest.finishHex();
 }
 
 void configureHttpsClient(httplib::SSLClient& client, time_t connectSeconds, time_t readSeconds) {

@@ -2,10 +2,12 @@
 // Stateless; the update worker calls them on its own thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include <httplib.h>
+#include <openssl/types.h>
 
 // Splits an "https://" address into host, port and path (query and fragment stay in the path).
 // Callers preset port to 443. False when the address is unusable; the outputs are then not to be used.
@@ -13,6 +15,24 @@ bool parseHttpsUrl(const std::string& url, std::string& host, int32_t& port, std
 
 // SHA-256 of a whole file as 64 lower-case hex digits; empty when it cannot be read.
 std::string sha256FileHex(const std::string& path);
+
+// A SHA-256 fed block by block, so a stage that already has the bytes in hand (the download, the
+// decryption) digests them without reading its file again.
+class Sha256Stream {
+ public:
+  Sha256Stream();
+  ~Sha256Stream();
+  Sha256Stream(const Sha256Stream&) = delete;
+  Sha256Stream& operator=(const Sha256Stream&) = delete;
+
+  void update(const void* data, size_t length);
+  // 64 lower-case hex digits of everything fed; empty when any step failed. Call once.
+  std::string finishHex();
+
+ private:
+  EVP_MD_CTX* context_;
+  bool failed_ = false;
+};
 
 // Asks the auth server at the manifest address's host and port whether the digest is genuine.
 // True only when it confirmed it; otherwise error holds one sentence.

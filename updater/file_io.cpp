@@ -46,8 +46,13 @@ int InputFile::release() {
   return fd;
 }
 
-OutputFile::OutputFile(const std::string& path) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+OutputFile::OutputFile(const std::string& path, unsigned mode) {
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  // O_CREAT's mode does not reach a file that already exists.
+  if (fd_ >= 0 && mode != 0666 && ::fchmod(fd_, mode) != 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
   failed_ = fd_ < 0;
   if (fd_ >= 0) buffer_.reserve(kBufferSize);
 }

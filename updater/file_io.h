@@ -28,11 +28,12 @@ class InputFile {
   int fd_ = -1;
 };
 
-// A file created or truncated for binary writing with mode 0666 minus the umask. Small writes
-// are gathered into one bounded buffer (the network hands over a few KiB at a time).
+// A file created or truncated for binary writing with the mode minus the umask; a mode other than
+// 0666 is also set on a file that already existed. Small writes are gathered into one bounded buffer
+// (the network hands over a few KiB at a time).
 class OutputFile {
  public:
-  explicit OutputFile(const std::string& path);
+  explicit OutputFile(const std::string& path, unsigned mode = 0666);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;

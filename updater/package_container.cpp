@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "updater/artifact_verification.h"
 #include "updater/file_io.h"
 
 namespace {
@@ -54,7 +55,8 @@ std::vector<uint8_t> decodeBase64Key(const std::string& text) {
 }
 
 bool decryptPackageContainer(const std::string& containerPath, const std::string& outputPath,
-                             const std::vector<uint8_t>& key, std::string& error) {
+                             const std::vector<uint8_t>& key, std::string& error,
+                             std::string* plaintextSha256) {
   InputFile container(containerPath);
   if (!container.isOpen()) {
     error = "Could not open encrypted file for reading.";
@@ -93,7 +95,7 @@ bool decryptPackageContainer(const std::string& containerPath, const std::string
   }
   container.seek(kContainerHeaderSize);
 
-  OutputFile output(outputPath);
+  OutputFile output(outputPath, 0600);
   if (!output.isOpen()) {
     error = "Could not open output file for writing.";
     return false;
@@ -110,6 +112,7 @@ bool decryptPackageContainer(const std::string& containerPath, const std::string
     error = "Failed to initialize AES-256-GCM cipher.";
     return false;
   }
+  Sha256Stream digest;
   std::vector<unsigned char> input(kBlockSize);
   std::vector<unsigned char> plain(kBlockSize + 16);
   uint64_t remaining = payloadSize;
@@ -126,6 +129,7 @@ bool decryptPackageContainer(const std::string& containerPath, const std::string
       return false;
     }
     output.write(plain.data(), static_cast<size_t>(produced));
+    if (plaintextSha256) digest.update(plain.data(), static_cast<size_t>(produced));
     remaining -= static_cast<uint64_t>(got);
   }
   if (EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, static_cast<int>(sizeof(tag)), tag) != 1) {
@@ -138,5 +142,10 @@ bool decryptPackageContainer(const std::string& containerPath, const std::string
     return false;
   }
   output.write(plain.data(), static_cast<size_t>(produced));
+  if (plaintextSha256) {
+    digest.update(plain.data(), static_cast<size_t>(produced));
+    // A failed write leaves a file that is not this plaintext; an empty digest matches nothing.
+    *plaintextSha256 = output.flush() ? digest.finishHex() : std::string();
+  }
   return true;
 }

@@ -18,7 +18,10 @@ bool isEncryptedPackage(const std::string& path);
 // Lenient Base64: both alphabets, '=' ends the text, other bytes are skipped, left-over bits dropped.
 std::vector<uint8_t> decodeBase64Key(const std::string& text);
 
-// Checks the container and decrypts it into outputPath in 64 KiB blocks. Decrypted bytes are
-// written before the tag is checked, so a failure can leave a partial output file.
+// Checks the container and decrypts it into outputPath (mode 0600: it is the whole plaintext) in
+// 64 KiB blocks. Decrypted bytes are written before the tag is checked, so a failure can leave a
+// partial output file for the caller to remove. On success plaintextSha256, when given, holds the
+// plaintext's digest, taken as it was written.
 bool decryptPackageContainer(const std::string& containerPath, const std::string& outputPath,
-                             const std::vector<uint8_t>& key, std::string& error);
+                             const std::vector<uint8_t>& key, std::string& error,
+                             std::string* plaintextSha256 = nullptr);

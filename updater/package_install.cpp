@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -25,7 +27,7 @@ bool extractEntry(zip_t* archive, zip_uint64_t index, const std::string& destina
   if (!entry) return false;
   OutputFile output(destination);
   bool ok = output.isOpen();
-  std::vector<char> buffer(65536);
+  std::vector<char> buffer(256 * 1024);
   while (ok) {
     const zip_int64_t count = zip_fread(entry, buffer.data(), buffer.size());
     if (count < 0) ok = false;
@@ -34,6 +36,110 @@ bool extractEntry(zip_t* archive, zip_uint64_t index, const std::string& destina
   }
   zip_fclose(entry);
   return ok && output.flush();
+}
+
+// A read-only zip source that serves libzip's small reads and its seek per entry from one window
+// filled with pread: libzip's own file source reads through stdio 4 KiB at a time, tens of
+// thousands of system calls for an editor-sized package.
+struct WindowedZipSource {
+  int fd = -1;
+  uint64_t size = 0;
+  uint64_t position = 0;
+  std::vector<char> window = std::vector<char>(1024 * 1024);
+  uint64_t windowStart = 0;
+  size_t windowLength = 0;  // bytes of the file held from windowStart
+  zip_error_t error{};
+};
+
+// pread of up to length bytes at offset, retrying interrupted and short reads; -1 on error.
+int64_t readAt(int fd, char* out, size_t length, uint64_t offset) {
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+zip_int64_t readWindowed(WindowedZipSource& source, char* out, zip_uint64_t length) {
+  if (source.position >= source.size) return 0;
+  length = std::min<zip_uint64_t>(length, source.size - source.position);
+  zip_uint64_t done = 0;
+  while (done < length) {
+    const uint64_t offset = source.position;
+    if (offset >= source.windowStart && offset < source.windowStart + source.windowLength) {
+      const size_t from = static_cast<size_t>(offset - source.windowStart);
+      const size_t count = std::min<size_t>(source.windowLength - from, length - done);
+      std::memcpy(out + done, source.window.data() + from, count);
+      done += count;
+      source.position += count;
+      continue;
+    }
+    // A read as large as the window goes straight to the caller's buffer.
+    const bool direct = length - done >= source.window.size();
+    char* target = direct ? out + done : source.window.data();
+    const size_t want = direct ? static_cast<size_t>(length - done) : source.window.size();
+    const int64_t got = readAt(source.fd, target, want, offset);
+    if (got < 0) {
+      zip_error_set(&source.error, ZIP_ER_READ, errno);
+      return -1;
+    }
+    if (got == 0) break;
+    if (direct) {
+      done += static_cast<zip_uint64_t>(got);
+      source.position += static_cast<uint64_t>(got);
+    } else {
+      source.windowStart = offset;
+      source.windowLength = static_cast<size_t>(got);
+    }
+  }
+  return static_cast<zip_int64_t>(done);
+}
+
+zip_int64_t windowedZipSourceCallback(void* userdata, void* data, zip_uint64_t length,
+                                      zip_source_cmd_t command) {
+  auto* source = static_cast<WindowedZipSource*>(userdata);
+  switch (command) {
+    case ZIP_SOURCE_OPEN:
+      source->position = 0;
+      return 0;
+    case ZIP_SOURCE_READ:
+      return readWindowed(*source, static_cast<char*>(data), length);
+    case ZIP_SOURCE_CLOSE:
+      return 0;
+    case ZIP_SOURCE_STAT: {
+      zip_stat_t* stat = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &source->error);
+      if (!stat) return -1;
+      zip_stat_init(stat);
+      stat->size = source->size;
+      stat->valid |= ZIP_STAT_SIZE;
+      return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_ERROR:
+      return zip_error_to_data(&source->error, data, length);
+    case ZIP_SOURCE_FREE:
+      ::close(source->fd);
+      zip_error_fini(&source->error);
+      delete source;
+      return 0;
+    case ZIP_SOURCE_SEEK: {
+      const zip_int64_t offset =
+          zip_source_seek_compute_offset(source->position, source->size, data, length, &source->error);
+      if (offset < 0) return -1;
+      source->position = static_cast<uint64_t>(offset);
+      return 0;
+    }
+    case ZIP_SOURCE_TELL:
+      return static_cast<zip_int64_t>(source->position);
+    case ZIP_SOURCE_SUPPORTS:
+      return ZIP_SOURCE_SUPPORTS_SEEKABLE;
+    default:
+      zip_error_set(&source->error, ZIP_ER_OPNOTSUPP, 0);
+      return -1;
+  }
 }
 
 }  // namespace
@@ -54,11 +160,23 @@ bool isAllowedEntryName(const std::string& name) {
 zip_t* openPackageArchive(const std::string& path) {
   InputFile file(path);
   // libzip treats an empty file as an empty archive; a package of no bytes is not a zip.
-  if (!file.isOpen() || file.size() <= 0) return nullptr;
-  const int fd = file.release();
-  int error = 0;
-  zip_t* archive = zip_fdopen(fd, 0, &error);
-  if (!archive) close(fd);
+  const int64_t size = file.size();
+  if (!file.isOpen() || size <= 0) return nullptr;
+  auto* state = new WindowedZipSource;
+  state->fd = file.release();
+  state->size = static_cast<uint64_t>(size);
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* source = zip_source_function_create(windowedZipSourceCallback, state, &error);
+  if (!source) {
+    ::close(state->fd);
+    delete state;
+    zip_error_fini(&error);
+    return nullptr;
+  }
+  zip_t* archive = zip_open_from_source(source, ZIP_RDONLY, &error);
+  if (!archive) zip_source_free(source);  // closes the descriptor
+  zip_error_fini(&error);
   return archive;
 }
 
@@ -86,74 +204,115 @@ bool extractPackageArchive(zip_t* archive, const std::string& stagingDirectory,
     if (!extractEntry(archive, index, destination.string())) return false;
     // Only modes with an execute bit are applied; every entry is a regular file whatever its type bits.
     const mode_t mode = static_cast<mode_t>(attributes >> 16);
-    if (mode & 0111) ::chmod(destination.c_str(), mode & 0777);
+    // Never write for group or others: another local user could rewrite what this user runs.
+    if (mode & 0111) ::chmod(destination.c_str(), mode & 0755);
   }
   return true;
 }
 
-bool replaceEditorFolderByMovingAside(const std::string& stagingDirectory,
-                                      const std::string& editorDirectory) {
+bool replaceEditorFolderByMovingAside(const std::string& stagingDirectory, const std::string& editorDirectory,
+                                      const std::string& asideDirectory) {
   std::error_code ec;
-  const fs::path aside = fs::path(editorDirectory).parent_path() / "editor-previous";
   const bool hadEditor = fs::exists(fs::symlink_status(editorDirectory, ec));
   if (hadEditor) {
-    fs::remove_all(aside, ec);
-    fs::rename(editorDirectory, aside, ec);
+    fs::remove_all(asideDirectory, ec);
+    fs::rename(editorDirectory, asideDirectory, ec);
     if (ec) return false;
   }
   fs::rename(stagingDirectory, editorDirectory, ec);
   if (ec) {
     std::error_code ignored;
-    if (hadEditor) fs::rename(aside, editorDirectory, ignored);
+    if (hadEditor) fs::rename(asideDirectory, editorDirectory, ignored);
     return false;
   }
-  if (hadEditor) fs::remove_all(aside, ec);
   return true;
 }
 
-bool replaceEditorFolder(const std::string& stagingDirectory, const std::string& editorDirectory) {
+bool replaceEditorFolder(const std::string& stagingDirectory, const std::string& editorDirectory,
+                         const std::string& asideDirectory) {
   if (::renameat2(AT_FDCWD, stagingDirectory.c_str(), AT_FDCWD, editorDirectory.c_str(), RENAME_EXCHANGE) ==
       0) {
-    // The staging path now holds the previous editor.
+    // The staging path now holds the previous editor; its deletion waits with the aside folder.
     std::error_code ec;
-    fs::remove_all(stagingDirectory, ec);
+    fs::remove_all(asideDirectory, ec);
+    fs::rename(stagingDirectory, asideDirectory, ec);
+    if (ec) fs::remove_all(stagingDirectory, ec);
     return true;
   }
-  return replaceEditorFolderByMovingAside(stagingDirectory, editorDirectory);
+  return replaceEditorFolderByMovingAside(stagingDirectory, editorDirectory, asideDirectory);
+}
+
+std::string editorStagingDir() {
+  return (fs::path(editorInstallDir()).parent_path() / "editor-staging").string();
+}
+
+std::string editorAsideDir() {
+  return (fs::path(editorInstallDir()).parent_path() / "editor-previous").string();
+}
+
+void removeRunLeftovers(const std::string& downloadsDirectory) {
+  std::error_code ec;
+  const std::string editorDirectory = editorInstallDir(), asideDirectory = editorAsideDir();
+  // A crash between the two renames of a move aside left no editor: the aside one is it.
+  if (!fs::exists(fs::symlink_status(editorDirectory, ec)) &&
+      fs::exists(fs::symlink_status(asideDirectory, ec)))
+    fs::rename(asideDirectory, editorDirectory, ec);
+  fs::remove_all(asideDirectory, ec);
+  fs::remove_all(editorStagingDir(), ec);
+  // Only regular files of this updater's own names: the folder may be the user's downloads folder.
+  for (fs::directory_iterator it(downloadsDirectory, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    const auto endsWith = [&name](const std::string& suffix) {
+      return name.size() >= suffix.size() &&
+             name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    };
+    std::error_code statusError;
+    if (name.rfind("zelvan_editor_", 0) == 0 && (endsWith(".part") || endsWith(".decrypted.zip")) &&
+        fs::is_regular_file(it->symlink_status(statusError))) {
+      std::error_code ignored;
+      fs::remove(it->path(), ignored);
+    }
+  }
 }
 
 void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest,
-                          const std::string& packagePath) {
+                          const std::string& packagePath, const std::string& packageSha256) {
   updater.publish(UpdateState::Installing, "Installing editor " + manifest.version + "\u2026");
 
   std::error_code ec;
-  const std::string editorDirectory = editorInstallDir();
-  const std::string stagingDirectory = (fs::path(editorDirectory).parent_path() / "editor-staging").string();
+  const std::string editorDirectory = editorInstallDir(), stagingDirectory = editorStagingDir();
   fs::remove_all(stagingDirectory, ec);
   fs::create_directories(stagingDirectory, ec);
 
   std::string archivePath = packagePath;
   std::string decryptedPath;
   const bool encrypted = isEncryptedPackage(packagePath);
+  // The decrypted copy is the whole plaintext: it never outlives the run.
+  const auto failRemovingDecrypted = [&](const std::string& message) {
+    if (encrypted) fs::remove(decryptedPath, ec);
+    updater.failUpdate(message);
+  };
   if (encrypted) {
     decryptedPath = packagePath + ".decrypted.zip";
-    std::string detail;
+    std::string detail, plaintextSha256;
     const std::vector<uint8_t> key = decodeBase64Key(manifest.encryptionKey);
     if (manifest.encryptionKey.empty() || key.size() != 32)
       detail = "Invalid decryption key length.";
     else
-      decryptPackageContainer(packagePath, decryptedPath, key, detail);
+      decryptPackageContainer(packagePath, decryptedPath, key, detail,
+                              manifest.plaintextSha256.empty() ? nullptr : &plaintextSha256);
     if (!detail.empty()) {
-      updater.failUpdate("Decrypting editor package failed: " + detail);
+      failRemovingDecrypted("Decrypting editor package failed: " + detail);
       return;
     }
-    if (!manifest.plaintextSha256.empty() && sha256FileHex(decryptedPath) != manifest.plaintextSha256) {
-      fs::remove(decryptedPath, ec);
-      updater.failUpdate("The decrypted editor package failed plaintext checksum verification.");
+    if (!manifest.plaintextSha256.empty() && plaintextSha256 != manifest.plaintextSha256) {
+      failRemovingDecrypted("The decrypted editor package failed plaintext checksum verification.");
       return;
     }
     archivePath = decryptedPath;
-  } else if (!manifest.plaintextSha256.empty() && sha256FileHex(packagePath) != manifest.plaintextSha256) {
+  } else if (!manifest.plaintextSha256.empty() &&
+             (packageSha256.empty() ? sha256FileHex(packagePath) : packageSha256) !=
+                 manifest.plaintextSha256) {
     // A plain package is the plaintext: its digest must match before the server is asked about it.
     updater.failUpdate("The downloaded package failed its checksum verification.");
     return;
@@ -163,16 +322,14 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
   if (!digest.empty()) {
     std::string error;
     if (!verifyArtifactAuthenticity(updater.manifestUrl(), digest, error)) {
-      if (encrypted) fs::remove(decryptedPath, ec);
-      updater.failUpdate("Artifact authenticity verification failed: " + error);
+      failRemovingDecrypted("Artifact authenticity verification failed: " + error);
       return;
     }
   }
 
   zip_t* archive = openPackageArchive(archivePath);
   if (!archive) {
-    if (encrypted) fs::remove(decryptedPath, ec);
-    updater.failUpdate("The editor package is not a readable zip archive.");
+    failRemovingDecrypted("The editor package is not a readable zip archive.");
     return;
   }
   const bool extracted = extractPackageArchive(archive, stagingDirectory, updater.cancelFlag());
@@ -185,7 +342,8 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
     return;
   }
 
-  if (!replaceEditorFolder(stagingDirectory, editorDirectory)) {
+  const std::string asideDirectory = editorAsideDir();
+  if (!replaceEditorFolder(stagingDirectory, editorDirectory, asideDirectory)) {
     fs::remove_all(stagingDirectory, ec);
     updater.failUpdate("Could not move the extracted editor into place.");
     return;
@@ -197,4 +355,6 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
   }
   versionFile.close();
   updater.publish(UpdateState::Installed, "Installed \u2014 version " + manifest.version);
+  // The previous editor goes only now: deleting thousands of files must not delay "Installed".
+  fs::remove_all(asideDirectory, ec);
 }

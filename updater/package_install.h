@@ -10,9 +10,14 @@
 class EditorUpdater;
 struct UpdateManifest;
 
-// Runs on the worker thread; ends the run in Installed or Failed.
+// Runs on the worker thread; ends the run in Installed or Failed. packageSha256 is the package
+// file's digest when the run already took it, else empty.
 void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest,
-                          const std::string& packagePath);
+                          const std::string& packagePath, const std::string& packageSha256);
+
+// At the start of a run: removes what an interrupted run left behind (part files and decrypted
+// copies in the downloads folder, the staging folder, a previous editor moved aside).
+void removeRunLeftovers(const std::string& downloadsDirectory);
 
 // False for names that could leave the staging folder: a leading "/" or "\", any ":", or a ".."
 // component between either separator.
@@ -27,8 +32,10 @@ bool extractPackageArchive(zip_t* archive, const std::string& stagingDirectory,
 zip_t* openPackageArchive(const std::string& path);
 
 // Puts the staging folder in place of the editor folder so that the old editor survives any
-// failure: an atomic exchange where the file system has it, else a move aside with roll-back.
-bool replaceEditorFolder(const std::string& stagingDirectory, const std::string& editorDirectory);
+// failure: an atomic exchange where the file system has it, else a move aside with roll-back. On
+// success a previous editor lies in the aside folder, for the caller to delete after announcing.
+bool replaceEditorFolder(const std::string& stagingDirectory, const std::string& editorDirectory,
+                         const std::string& asideDirectory);
 // The move-aside strategy alone (the fallback of replaceEditorFolder).
-bool replaceEditorFolderByMovingAside(const std::string& stagingDirectory,
-                                      const std::string& editorDirectory);
+bool replaceEditorFolderByMovingAside(const std::string& stagingDirectory, const std::string& editorDirectory,
+                                      const std::string& asideDirectory);

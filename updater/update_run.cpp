@@ -29,8 +29,11 @@ void endOffline(EditorUpdater& updater, const std::string& noEditorState) {
 }
 
 // Downloads the package to the part path and renames it into place. False when the run ended.
+// packageSha256 receives the digest of the bytes written, taken as they arrive, when the manifest
+// gives a digest to check them against.
 bool downloadPackage(EditorUpdater& updater, const UpdateManifest& manifest, const std::string& host,
-                     int32_t port, const std::string& path, const std::string& packagePath) {
+                     int32_t port, const std::string& path, const std::string& packagePath,
+                     std::string& packageSha256) {
   const std::string partPath = packagePath + ".part";
   updater.publish(UpdateState::Downloading, "Downloading editor " + manifest.version + "\u2026");
 
@@ -42,10 +45,14 @@ bool downloadPackage(EditorUpdater& updater, const UpdateManifest& manifest, con
     updater.failUpdate("Could not write to the downloads directory.");
     return false;
   }
+  const bool digestWanted = !manifest.sha256.empty() || !manifest.plaintextSha256.empty();
+  Sha256Stream digest;
   httplib::Result result = client.Get(
       path,
-      [&updater, &part](const char* data, size_t length) {
-        return updater.downloadContentReceiver(part, data, length);
+      [&updater, &part, &digest, digestWanted](const char* data, size_t length) {
+        if (!updater.downloadContentReceiver(part, data, length)) return false;
+        if (digestWanted) digest.update(data, length);
+        return true;
       },
       [&updater](uint64_t received, uint64_t total) {
         return updater.downloadProgressCallback(received, total);
@@ -64,13 +71,15 @@ bool downloadPackage(EditorUpdater& updater, const UpdateManifest& manifest, con
     updater.failUpdate("The editor package download failed.");
     return false;
   }
-  if (!manifest.sha256.empty() && sha256FileHex(partPath) != manifest.sha256) {
+  if (digestWanted) packageSha256 = digest.finishHex();
+  if (!manifest.sha256.empty() && packageSha256 != manifest.sha256) {
     fs::remove(partPath, ec);
     updater.failUpdate("The downloaded package failed its checksum verification.");
     return false;
   }
   fs::rename(partPath, packagePath, ec);
   if (ec) {
+    fs::remove(partPath, ec);
     updater.failUpdate("Could not finalize the downloaded package.");
     return false;
   }
@@ -156,6 +165,7 @@ bool fetchUpdateManifest(const std::string& manifestUrl, UpdateManifest& manifes
 }
 
 void runEditorUpdate(EditorUpdater& updater) {
+  removeRunLeftovers(updater.downloadsDirectory());
   if (serverNotConfigured(updater.manifestUrl())) {
     endOffline(updater, std::string());
     return;
@@ -188,14 +198,16 @@ void runEditorUpdate(EditorUpdater& updater) {
                                       .string();
 
   bool reuse = false;
+  std::string packageSha256;
   const fs::file_status status = fs::status(packagePath, ec);
   if (!ec && fs::exists(status)) {
     // Without a manifest digest the package is reused unchecked; the install's checks still apply.
-    if (manifest.sha256.empty() || sha256FileHex(packagePath) == manifest.sha256)
+    if (!manifest.sha256.empty()) packageSha256 = sha256FileHex(packagePath);
+    if (manifest.sha256.empty() || packageSha256 == manifest.sha256)
       reuse = true;
     else
       fs::remove(packagePath, ec);
   }
-  if (!reuse && !downloadPackage(updater, manifest, host, port, path, packagePath)) return;
-  installEditorPackage(updater, manifest, packagePath);
+  if (!reuse && !downloadPackage(updater, manifest, host, port, path, packagePath, packageSha256)) return;
+  installEditorPackage(updater, manifest, packagePath, packageSha256);
 }

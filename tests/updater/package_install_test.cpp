@@ -121,12 +121,15 @@ TEST_F(PackageInstall, OddButSafeNamesAndEmptyArchivesInstall) {
                                  {".hidden/x..y", "hidden"},
                                  {"./dot", "dot"},
                                  {"dir/", ""},
-                                 {"link", "target", 0777, true}}),
+                                 {"link", "target", 0777, true},
+                                 {"lib/shared.so", "so", 06777}}),
             "Installed: Installed \u2014 version odd");
   EXPECT_EQ(readWholeFile(editorDir() + "/a/.../b"), "three dots");
   EXPECT_EQ(readWholeFile(editorDir() + "/.hidden/x..y"), "hidden");
   EXPECT_EQ(readWholeFile(editorDir() + "/dot"), "dot");
-  EXPECT_EQ(permissions(editorDir() + "/link"), 0777u);
+  // Stored modes never make what this user runs writable by others, nor set-id.
+  EXPECT_EQ(permissions(editorDir() + "/link"), 0755u);
+  EXPECT_EQ(permissions(editorDir() + "/lib/shared.so"), 0755u);
   EXPECT_EQ(runPythonZip("empty", {}), "Installed: Installed \u2014 version empty");
   EXPECT_EQ(std::distance(fs::directory_iterator(editorDir()), fs::directory_iterator()), 1);  // the version
 }
@@ -163,14 +166,16 @@ TEST_F(PackageInstall, UnreadableArchivesAndCancelledOrFailedSwapsKeepTheOldEdit
 
 TEST(ReplaceEditorFolder, MovingAsideRollsBackWhenTheNewFolderCannotMoveIn) {
   TempDir dir;
-  const std::string editor = dir / "editor", staging = dir / "editor-staging";
+  const std::string editor = dir / "editor", staging = dir / "editor-staging",
+                    aside = dir / "editor-previous";
   writeWholeFile(editor + "/v", "old");
   writeWholeFile(staging + "/v", "new");
-  EXPECT_TRUE(replaceEditorFolderByMovingAside(staging, editor));
+  EXPECT_TRUE(replaceEditorFolderByMovingAside(staging, editor, aside));
   EXPECT_EQ(readWholeFile(editor + "/v"), "new");
-  EXPECT_FALSE(replaceEditorFolderByMovingAside(staging, editor));  // no staging folder now
+  EXPECT_EQ(readWholeFile(aside + "/v"), "old");  // deleted by the caller once it announced the new one
+  EXPECT_FALSE(replaceEditorFolderByMovingAside(staging, editor, aside));  // no staging folder now
   EXPECT_EQ(readWholeFile(editor + "/v"), "new");
-  EXPECT_FALSE(fs::exists(dir / "editor-previous"));
+  EXPECT_FALSE(fs::exists(aside));
 }
 
 TEST_F(PackageInstall, DecryptsConfirmsThePlaintextAndInstalls) {
@@ -213,9 +218,9 @@ TEST_F(PackageInstall, ContainerAndKeyFaultsFailWithTheirSentence) {
     EXPECT_EQ(runContainer(zip, c.options, c.manifestKey), kDecryptFailed + c.detail)
         << c.options << c.manifestKey;
     EXPECT_TRUE(fs::is_empty(exeDir() + "/editor-staging"));
+    // Even a plaintext written whole before its tag was found wrong does not stay.
+    EXPECT_FALSE(fs::exists(decrypted)) << c.options << c.manifestKey;
   }
-  // The whole payload was written before the tag was found wrong; the temporary stays.
-  EXPECT_EQ(fs::file_size(decrypted), fs::file_size(zip));
   EXPECT_EQ(server.verifyRequests(), 0);
 }
 
@@ -255,6 +260,11 @@ TEST(PackageContainer, FailuresTheUpdateRunCannotReach) {
   ASSERT_TRUE(writeContainer(dir / "empty.zip", dir / "empty.pkg", base64));
   EXPECT_FALSE(decryptPackageContainer(dir / "empty.pkg", dir.path(), decodeBase64Key(base64), error));
   EXPECT_EQ(error, "Could not open output file for writing.");
+  // The plaintext is the user's alone, also when a file of that name was left wider.
+  writeTextFile(dir / "plain.zip", "left");
+  ::chmod((dir / "plain.zip").c_str(), 0644);
+  EXPECT_TRUE(decryptPackageContainer(dir / "empty.pkg", dir / "plain.zip", decodeBase64Key(base64), error));
+  EXPECT_EQ(permissions(dir / "plain.zip"), 0600u);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <set>
 
 #include "platform/desktop.h"
 #include "update_fixture.h"
@@ -96,11 +97,21 @@ TEST_F(UpdateRun, NotConfiguredAndUnreachableServersFollowTheOfflineRules) {
   EXPECT_EQ(outcome(updater, false), "Idle: ");
   updater.startUpdateCheck();
   EXPECT_EQ(outcome(updater), "Offline: Installed (offline mode)");
+
+  // An editor moved aside by a run that stopped before the new one was in place is moved back.
+  fs::rename(editorDir(), exeDir() + "/editor-previous");
+  EXPECT_EQ(run("https://h/YOUR_X"), "Offline: Installed (offline mode)");
 }
 
 TEST_F(UpdateRun, CurrentVersionEndsInstalledWithoutDownload) {
   // Trailing spaces and CR of the version file do not count; the first duplicate member does.
   installFakeEditor("1.4.2 \r");
+  // What an interrupted run left goes at the start of the next, also of one that downloads
+  // nothing; a kept package and files of other names stay.
+  writeTextFile(exeDir() + "/editor-previous/old", "old");
+  for (const std::string suffix : {".part", ".decrypted.zip", ""})
+    writeTextFile(packagePath("1.0") + suffix, "");
+  writeTextFile(downloads / "mine.part", "");
   serve("\xEF\xBB\xBF{\"version\":\"1.4.2\",\"version\":\"7\",\"url\":\"" + server.packageUrl() +
         "\",\"encryption\":\"plain\"}");
   EXPECT_EQ(run(), "Installed: Installed \u2014 version 1.4.2");
@@ -109,7 +120,11 @@ TEST_F(UpdateRun, CurrentVersionEndsInstalledWithoutDownload) {
   fs::rename(editorDir() + "/editor", editorDir() + "/bin/editor");
   EXPECT_EQ(run(), "Installed: Installed \u2014 version 1.4.2");
   EXPECT_EQ(server.packageRequests(), 0);
-  EXPECT_TRUE(fs::is_empty(downloads.path()));
+  std::set<std::string> left;
+  for (const fs::directory_entry& entry : fs::directory_iterator(downloads.path()))
+    left.insert(entry.path().filename().string());
+  EXPECT_EQ(left, (std::set<std::string>{"mine.part", "zelvan_editor_1.0.zip"}));
+  EXPECT_FALSE(fs::exists(exeDir() + "/editor-previous"));
 }
 
 TEST_F(UpdateRun, DownloadsKeepsAndReusesThePackage) {
@@ -173,6 +188,7 @@ TEST_F(UpdateRun, FailedDownloadsLeaveNoPartFile) {
   // A folder in the package's place survives the stale-package delete; the rename then fails.
   fs::create_directories(packagePath("6") + "/inside");
   EXPECT_EQ(run(), "Failed: Could not finalize the downloaded package.");
+  EXPECT_FALSE(fs::exists(packagePath("6") + ".part"));
 }
 
 TEST_F(UpdateRun, ASlowDownloadShowsProgressAndCancels) {
