@@ -1,8 +1,13 @@
-// Update run throughput and memory against standard tools on the same ~300 MiB package of a few
-// thousand files, served by a local HTTPS server: download vs curl, hashing vs openssl dgst,
-// decryption vs Python's AESGCM, extraction vs unzip, the whole run vs the sum of those, and the
-// peak RSS of a process running the install. Prints a table; not a pass/fail test.
-//   bench_updater_bench [--files N] [--megabytes M]
+// Update run speed against standard tools and against the machine's limits, on one package of a
+// few thousand files (~300 MiB) served by a local HTTPS server.
+//
+// Every program, ours included, runs as its own process and is timed the same way: from starting
+// it through the shell to its end (for our whole run: to the moment it shows "Installed", which is
+// also where the tools' chain ends, both leaving the old editor's deletion to afterwards). Before
+// each timed command the output it will write is removed and the dirty pages of the previous one
+// are written out (sync), untimed, so every writer starts on an equal footing. Ours and the peer
+// take turns, first one then the other; each figure is the median of the rounds with its range.
+//   bench_updater_bench [--files N] [--megabytes M] [--rounds R]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -30,28 +36,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC: one clock for this process and its children
 
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Best of five wall-clock times of ours and of the peer, taken in turns so both meet the same
-// machine load; dirty pages of the previous round are written out first, untimed.
-template <typename Ours, typename Peer>
-std::pair<double, double> bestOf5(Ours ours, Peer peer) {
-  double bestOurs = 1e30, bestPeer = 1e30;
-  for (int i = 0; i < 5; ++i) {
-    ::sync();
-    auto start = Clock::now();
-    peer();
-    bestPeer = std::min(bestPeer, secondsSince(start));
-    ::sync();
-    start = Clock::now();
-    ours();
-    bestOurs = std::min(bestOurs, secondsSince(start));
-  }
-  return {bestOurs, bestPeer};
+double now() {
+  return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
 }
 
 void mustRun(const std::string& command) {
@@ -60,6 +48,34 @@ void mustRun(const std::string& command) {
     std::exit(1);
   }
 }
+
+// Removes what the command will write, writes out dirty pages, then times the command.
+double timed(const std::string& command, const std::vector<std::string>& outputs = {}) {
+  std::error_code ec;
+  for (const std::string& output : outputs) fs::remove_all(output, ec);
+  ::sync();
+  const double start = now();
+  mustRun(command);
+  return now() - start;
+}
+
+struct Series {
+  std::vector<double> values;
+  void add(double v) { values.push_back(v); }
+  double median() const {
+    std::vector<double> v = values;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+  }
+  std::string text() const {
+    char line[64];
+    std::snprintf(line, sizeof(line), "%6.3f s [%.3f-%.3f]", median(),
+                  *std::min_element(values.begin(), values.end()),
+                  *std::max_element(values.begin(), values.end()));
+    return line;
+  }
+};
 
 // A tree of `files` files of about `megabytes` MiB in all: nine in ten incompressible, the rest
 // text that deflates well, spread over folders, plus an executable "editor" at the top.
@@ -92,176 +108,310 @@ void makeTree(const std::string& root, int files, int megabytes) {
   mustRun("chmod 755 " + shellQuote(root + "/editor"));
 }
 
-struct ChildResult {
-  double downloadSeconds = 0;  // time spent in Downloading
-  double totalSeconds = 0;     // start to the final state
-  long peakKiB = 0;            // the child's peak RSS
-  bool installed = false;
+// The streaming decryptor a script would write: the same 64 KiB blocks on the same OpenSSL.
+const char* const kPythonDecrypt = R"py(import base64, struct, sys
+from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
+with open(sys.argv[1], 'rb') as f, open(sys.argv[2], 'wb') as out:
+    header = f.read(32)
+    n = struct.unpack('>Q', header[12:20])[0]
+    f.seek(32 + n)
+    tag = f.read(16)
+    f.seek(32)
+    d = Cipher(algorithms.AES(base64.b64decode(sys.argv[3])), modes.GCM(header[20:32])).decryptor()
+    while n:
+        block = f.read(min(65536, n))
+        out.write(d.update(block))
+        n -= len(block)
+    out.write(d.finalize_with_tag(tag))
+)py";
+
+// The whole update done by standard tools one after the other, with the same checks and the same
+// swap of the editor folder (the old one is deleted afterwards, untimed, as ours is after "Installed").
+const char* const kChainedPeer = R"sh(set -e
+ca=$1 manifest=$2 package=$3 verify=$4 sha=$5 plainsha=$6 key=$7 downloads=$8 editor=$9 version=${10} decrypt=${11}
+mkdir -p "$downloads" "$(dirname "$editor")"
+curl -s --fail --cacert "$ca" -o "$downloads/manifest.json" "$manifest"
+curl -s --fail --cacert "$ca" -o "$downloads/package.part" "$package"
+[ "$(openssl dgst -sha256 -r "$downloads/package.part" | cut -c1-64)" = "$sha" ]
+mv "$downloads/package.part" "$downloads/package"
+python3 "$decrypt" "$downloads/package" "$downloads/package.decrypted.zip" "$key"
+[ "$(openssl dgst -sha256 -r "$downloads/package.decrypted.zip" | cut -c1-64)" = "$plainsha" ]
+curl -s --fail --cacert "$ca" -H 'Content-Type: application/json' -d "{\"sha256\":\"$plainsha\"}" "$verify" |
+  grep -q '"genuine":true'
+rm -rf "$editor-staging"
+unzip -q "$downloads/package.decrypted.zip" -d "$editor-staging"
+rm -f "$downloads/package.decrypted.zip"
+[ ! -e "$editor" ] || mv "$editor" "$editor-previous"
+mv "$editor-staging" "$editor"
+echo "$version" > "$editor/.zelvan_editor_version"
+)sh";
+
+// In a child process: one update run. Writes when Downloading ended, when the run reached its
+// final state, and whether that was Installed.
+int childRun(const std::string& manifestUrl, const std::string& downloads, const std::string& out) {
+  EditorUpdater updater(manifestUrl, downloads);
+  double downloadEnd = 0;
+  bool downloading = false;
+  updater.startUpdateCheck();
+  UpdateState state;
+  for (;;) {
+    state = updater.state();
+    if (state == UpdateState::Downloading) downloading = true;
+    if (downloading && state != UpdateState::Downloading && downloadEnd == 0) downloadEnd = now();
+    if (state != UpdateState::Checking && state != UpdateState::Downloading &&
+        state != UpdateState::Installing)
+      break;
+    usleep(200);
+  }
+  const double end = now();
+  std::ofstream(out) << std::fixed << downloadEnd << " " << end << " " << (state == UpdateState::Installed)
+                     << " " << updater.statusMessage() << "\n";
+  return 0;  // the updater's destructor still deletes a previous editor, after the times were taken
+}
+
+// In a child process: one stage of ours, alone.
+int childStage(char** argv) {
+  const std::string stage = argv[2];
+  if (stage == "hash") return sha256FileHex(argv[3]).empty();
+  if (stage == "decrypt") {
+    std::string error;
+    return !decryptPackageContainer(argv[3], argv[4], decodeBase64Key(argv[5]), error);
+  }
+  if (stage == "extract") {
+    fs::create_directories(argv[4]);
+    zip_t* archive = openPackageArchive(argv[3]);
+    std::atomic<bool> cancel{false};
+    const bool ok = archive && extractPackageArchive(archive, argv[4], cancel);
+    if (archive) zip_discard(archive);
+    return !ok;
+  }
+  return 2;
+}
+
+// Bytes per second of `openssl speed -evp <cipher>` on 16 KiB blocks for one second.
+double opensslSpeed(const std::string& algorithm) {
+  const std::string line = runChooserCommand("openssl speed -evp " + algorithm +
+                                             " -bytes 16384 -seconds 1 2>/dev/null | tail -n 1");
+  const size_t k = line.rfind('k');
+  const size_t start = line.find_last_of(' ', k);
+  if (k == std::string::npos || start == std::string::npos) return 0;
+  return std::atof(line.substr(start + 1, k - start - 1).c_str()) * 1000;
+}
+
+struct Row {
+  std::string stage, peerName, limitName;
+  Series ours, peer, limit;
 };
 
-// In a fresh process (this program again): one update run, or nothing at all (idle).
-int childMain(const std::string& mode, const std::string& manifestUrl, const std::string& downloads,
-              const std::string& out) {
-  EditorUpdater updater(manifestUrl, downloads);
-  ChildResult result;
-  if (mode == "--child-run") {
-    const auto start = Clock::now();
-    Clock::time_point downloadStart{}, downloadEnd{};
-    updater.startUpdateCheck();
-    for (;;) {
-      const UpdateState state = updater.state();
-      if (state == UpdateState::Downloading && downloadStart == Clock::time_point{})
-        downloadStart = Clock::now();
-      if (state != UpdateState::Downloading && downloadStart != Clock::time_point{} &&
-          downloadEnd == Clock::time_point{})
-        downloadEnd = Clock::now();
-      if (state != UpdateState::Checking && state != UpdateState::Downloading &&
-          state != UpdateState::Installing)
-        break;
-      usleep(500);
-    }
-    result.totalSeconds = secondsSince(start);
-    result.downloadSeconds = std::chrono::duration<double>(downloadEnd - downloadStart).count();
-    result.installed = updater.state() == UpdateState::Installed;
-    if (!result.installed) std::fprintf(stderr, "update run: %s\n", updater.statusMessage().c_str());
-  }
-  std::ofstream(out) << result.downloadSeconds << " " << result.totalSeconds << " " << result.installed
-                     << "\n";
-  return 0;
+void printRow(const Row& r) {
+  std::printf("%-24s %-26s %-26s %-26s %11.2f %12.2f\n", r.stage.c_str(), r.ours.text().c_str(),
+              r.peer.text().c_str(), r.limit.text().c_str(), r.peer.median() / r.ours.median(),
+              r.ours.median() / r.limit.median());
 }
 
-ChildResult runChild(const std::string& mode, const std::string& manifestUrl, const std::string& downloads) {
-  const std::string out = downloads + ".result";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execl("/proc/self/exe", "bench_updater_bench", mode.c_str(), manifestUrl.c_str(), downloads.c_str(),
-          out.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage usage;
-  wait4(pid, &status, 0, &usage);
-  ChildResult result;
-  std::ifstream(out) >> result.downloadSeconds >> result.totalSeconds >> result.installed;
-  result.peakKiB = usage.ru_maxrss;
-  return result;
+void printTarget(const Row& r) {
+  const double overLimit = r.ours.median() / r.limit.median(), overPeer = r.peer.median() / r.ours.median();
+  std::printf(
+      "%s: ours \u00f7 limit %.2f (target \u2264 1.30: %s), peer \u00f7 ours %.2f (target \u2265 1.50: %s)\n",
+      r.stage.c_str(), overLimit, overLimit <= 1.3 ? "met" : "NOT met", overPeer,
+      overPeer >= 1.5 ? "met" : "NOT met");
 }
 
-void row(const char* what, double ours, double peer, const char* peerName) {
-  std::printf("%-34s %8.3f s   %-28s %8.3f s   ratio %5.2fx\n", what, ours, peerName, peer, peer / ours);
+std::string loadAverage() {
+  std::ifstream file("/proc/loadavg");
+  std::string one, five, fifteen;
+  file >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::strncmp(argv[1], "--child-", 8) == 0)
-    return childMain(argv[1], argv[2], argv[3], argv[4]);
-  int files = 3000;
-  int megabytes = 320;
+  if (argc == 5 && std::strcmp(argv[1], "--child-run") == 0) return childRun(argv[2], argv[3], argv[4]);
+  if (argc == 5 && std::strcmp(argv[1], "--child-idle") == 0) return 0;
+  if (argc >= 4 && std::strcmp(argv[1], "--stage") == 0) return childStage(argv);
+  int files = 3000, megabytes = 320, rounds = 5;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--files") == 0) files = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--megabytes") == 0) megabytes = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::max(1, std::atoi(argv[i + 1]));
   }
   ::umask(022);
+  const std::string self = shellQuote(fs::read_symlink("/proc/self/exe").string());
   const TestPki& pki = testPki();
   TempDir work;
-  const std::string tree = work / "tree";
-  const std::string zip = work / "package.zip";
-  const std::string container = work / "package.pkg";
-  const std::string key = randomKeyBase64();
+  const std::string tree = work / "tree", zip = work / "package.zip", container = work / "package.pkg";
+  const std::string key = randomKeyBase64(), decryptScript = work / "decrypt.py",
+                    chainScript = work / "chain.sh";
+  writeTextFile(decryptScript, kPythonDecrypt);
+  writeTextFile(chainScript, kChainedPeer);
   std::printf("making %d files of about %d MiB in all ...\n", files, megabytes);
   makeTree(tree, files, megabytes);
   mustRun("cd " + shellQuote(tree) + " && zip -q -r -y " + shellQuote(zip) + " .");
   if (!writeContainer(zip, container, key)) return 1;
-  std::printf("package: %.1f MiB zip, %.1f MiB container\n\n", fs::file_size(zip) / 1048576.0,
-              fs::file_size(container) / 1048576.0);
+  const double containerBytes = static_cast<double>(fs::file_size(container)),
+               zipBytes = static_cast<double>(fs::file_size(zip));
+  const std::string sha = sha256FileHex(container), plainSha = sha256FileHex(zip);
+  std::printf("package: %.1f MiB zip, %.1f MiB container; %d rounds; load average %s\n\n", zipBytes / 1048576,
+              containerBytes / 1048576, rounds, loadAverage().c_str());
 
   UpdateServer server;
   if (server.start() <= 0) return 1;
   server.configure([&](UpdateServerBehaviour& b) { b.packageFile = container; });
   EditorFolderGuard guard;
-
-  // Peers and our pieces on the same files; the page cache is warm for all of them. Our download
-  // is timed inside whole runs below; curl here.
-  double curl = 1e30;
-  for (int i = 0; i < 5; ++i) {
-    const auto start = Clock::now();
-    mustRun("curl -s --fail --cacert " + shellQuote(pki.caFile) + " -o " + shellQuote(work / "curl.out") +
-            " " + shellQuote(server.packageUrl()));
-    curl = std::min(curl, secondsSince(start));
-  }
-  fs::remove(work / "curl.out");
-  const auto [ourDigest, opensslDigest] =
-      bestOf5([&] { sha256FileHex(container); },
-              [&] { mustRun("openssl dgst -sha256 " + shellQuote(container) + " >/dev/null"); });
-  const std::string pythonDecrypt =
-      "import sys,struct;from cryptography.hazmat.primitives.ciphers.aead import AESGCM;import base64;"
-      "d=open(sys.argv[1],'rb').read();n=struct.unpack('>Q',d[12:20])[0];"
-      "open(sys.argv[2],'wb').write(AESGCM(base64.b64decode(sys.argv[3])).decrypt(d[20:32],d[32:],None))";
-  const auto [ourDecrypt, python] = bestOf5(
-      [&] {
-        std::string error;
-        if (!decryptPackageContainer(container, work / "ours.zip", decodeBase64Key(key), error)) std::exit(1);
-      },
-      [&] {
-        mustRun("python3 -c " + shellQuote(pythonDecrypt) + " " + shellQuote(container) + " " +
-                shellQuote(work / "python.zip") + " " + shellQuote(key));
-      });
-  const auto [ourExtract, unzip] = bestOf5(
-      [&] {
-        fs::remove_all(work / "ours.out");
-        fs::create_directories(work / "ours.out");
-        zip_t* archive = openPackageArchive(zip);
-        std::atomic<bool> cancel{false};
-        if (!archive || !extractPackageArchive(archive, work / "ours.out", cancel)) std::exit(1);
-        zip_discard(archive);
-      },
-      [&] {
-        fs::remove_all(work / "unzip.out");
-        mustRun("unzip -q -o " + shellQuote(zip) + " -d " + shellQuote(work / "unzip.out"));
-      });
-  fs::remove_all(work / "unzip.out");
-  fs::remove_all(work / "ours.out");
-
-  // Whole runs in fresh processes: the download alone (no digest to check), then the full run
-  // with both digests, the key and the authenticity request.
-  const std::string downloads = work / "downloads";
-  double ourDownload = 1e30, ourRun = 1e30;
-  long peakKiB = 0;
-  for (int i = 0; i < 3; ++i) {
-    ::sync();
-    fs::remove_all(downloads);
-    guard.clear();
+  const std::string ca = shellQuote(pki.caFile), manifestUrl = server.manifestUrl(),
+                    packageUrl = server.packageUrl(), downloads = work / "downloads",
+                    verifyUrl = manifestUrl.substr(0, manifestUrl.find("/v1/")) + "/v1/artifacts/verify",
+                    peerEditor = work / "peer/editor", out = work / "out";
+  const auto serveManifest = [&](const std::string& version, bool full) {
     server.configure([&](UpdateServerBehaviour& b) {
-      b.manifestBody = server.manifest("d" + std::to_string(i), server.packageUrl(), "", "", key);
+      // Without digests and key the run ends right after its download ("Invalid decryption key length.").
+      b.manifestBody = full ? server.manifest(version, packageUrl, sha, plainSha, key)
+                            : server.manifest(version, packageUrl);
     });
-    const ChildResult download = runChild("--child-run", server.manifestUrl(), downloads);
-    ourDownload = std::min(ourDownload, download.downloadSeconds);
-
-    fs::remove_all(downloads);
-    guard.clear();
+  };
+  // Our whole run in a child: seconds from its start to the end of Downloading, and to its end.
+  const auto oursRun = [&](const std::string& version, bool full) {
+    serveManifest(version, full);
+    std::error_code ec;
+    fs::remove_all(downloads, ec);
     ::sync();
-    server.configure([&](UpdateServerBehaviour& b) {
-      b.manifestBody = server.manifest("r" + std::to_string(i), server.packageUrl(), sha256FileHex(container),
-                                       sha256FileHex(zip), key);
-    });
-    const ChildResult run = runChild("--child-run", server.manifestUrl(), downloads);
-    if (!run.installed) return 1;
-    ourRun = std::min(ourRun, run.totalSeconds);
-    peakKiB = std::max(peakKiB, run.peakKiB);
-  }
-  const ChildResult idle = runChild("--child-idle", server.manifestUrl(), downloads);
-  // The run hashes the download and the plaintext, as a script of the peers would.
-  const double peers =
-      curl + opensslDigest + python + opensslDigest * fs::file_size(zip) / fs::file_size(container) + unzip;
+    const double start = now();
+    mustRun(self + " --child-run " + shellQuote(manifestUrl) + " " + shellQuote(downloads) + " " +
+            shellQuote(work / "run.result"));
+    double downloadEnd = 0, end = 0;
+    bool installed = false;
+    std::string message;
+    std::ifstream result(work / "run.result");
+    result >> downloadEnd >> end >> installed;
+    std::getline(result, message);
+    if (full && !installed) {
+      std::fprintf(stderr, "update run:%s\n", message.c_str());
+      std::exit(1);
+    }
+    return std::pair(downloadEnd - start, end - start);
+  };
+  const auto peerRun = [&](const std::string& version) {
+    const double seconds =
+        timed("bash " + shellQuote(chainScript) + " " + ca + " " + shellQuote(manifestUrl) + " " +
+                  shellQuote(packageUrl) + " " + shellQuote(verifyUrl) + " " + sha + " " + plainSha + " " +
+                  shellQuote(key) + " " + shellQuote(work / "peer-downloads") + " " + shellQuote(peerEditor) +
+                  " " + version + " " + shellQuote(decryptScript),
+              {work / "peer-downloads"});
+    std::error_code ec;
+    fs::remove_all(peerEditor + "-previous", ec);
+    return seconds;
+  };
 
-  std::printf("%-34s %10s   %-28s %10s\n", "ours", "", "peer", "");
-  row("download (HTTPS, to .part)", ourDownload, curl, "curl");
-  row("sha256FileHex", ourDigest, opensslDigest, "openssl dgst -sha256");
-  row("decryptPackageContainer", ourDecrypt, python, "Python AESGCM");
-  row("extractPackageArchive", ourExtract, unzip, "unzip");
-  row("whole run (start to Installed)", ourRun, peers, "sum of peers (+plain hash)");
+  Row download{"download (HTTPS)", "curl to a new file", "curl to /dev/null", {}, {}, {}};
+  Row hash{"SHA-256 of the package", "openssl dgst -sha256", "openssl speed sha256", {}, {}, {}};
+  Row decrypt{"decryption", "Python AESGCM streaming", "openssl speed aes-256-gcm", {}, {}, {}};
+  Row plainHash{"SHA-256 of the zip", "openssl dgst -sha256", "openssl speed sha256", {}, {}, {}};
+  Row extract{"extraction", "unzip -q", "cp -r of the tree", {}, {}, {}};
+  Row fresh{"whole run, fresh", "chained tools", "sum of the stage limits", {}, {}, {}};
+  Row update{"whole run, update", "chained tools", "sum of the stage limits", {}, {}, {}};
+
+  for (int round = 0; round < rounds; ++round) {
+    const bool oursFirst = round % 2 == 0;
+    const auto inTurn = [oursFirst](const std::function<void()>& ours, const std::function<void()>& peer) {
+      if (oursFirst) ours();
+      peer();
+      if (!oursFirst) ours();
+    };
+    const std::string r = std::to_string(round);
+    inTurn([&] { download.ours.add(oursRun("d" + r, false).first); },
+           [&] {
+             download.peer.add(timed("curl -s --fail --cacert " + ca + " -o /dev/null " +
+                                         shellQuote(manifestUrl) + " && curl -s --fail --cacert " + ca +
+                                         " -o " + shellQuote(out) + " " + shellQuote(packageUrl),
+                                     {out}));
+           });
+    download.limit.add(timed("curl -s --fail --cacert " + ca + " -o /dev/null " + shellQuote(packageUrl)));
+    for (Row* row : {&hash, &plainHash}) {
+      const std::string file = shellQuote(row == &hash ? container : zip);
+      inTurn([&] { row->ours.add(timed(self + " --stage hash " + file)); },
+             [&] { row->peer.add(timed("openssl dgst -sha256 " + file + " >/dev/null")); });
+    }
+    const double shaSpeed = opensslSpeed("sha256"), aesSpeed = opensslSpeed("aes-256-gcm");
+    hash.limit.add(containerBytes / shaSpeed);
+    plainHash.limit.add(zipBytes / shaSpeed);
+    decrypt.limit.add(containerBytes / aesSpeed);
+    inTurn(
+        [&] {
+          decrypt.ours.add(timed(self + " --stage decrypt " + shellQuote(container) + " " + shellQuote(out) +
+                                     " " + shellQuote(key),
+                                 {out}));
+        },
+        [&] {
+          decrypt.peer.add(timed("python3 " + shellQuote(decryptScript) + " " + shellQuote(container) + " " +
+                                     shellQuote(out) + " " + shellQuote(key),
+                                 {out}));
+        });
+    inTurn(
+        [&] {
+          extract.ours.add(
+              timed(self + " --stage extract " + shellQuote(zip) + " " + shellQuote(out), {out}));
+        },
+        [&] { extract.peer.add(timed("unzip -q " + shellQuote(zip) + " -d " + shellQuote(out), {out})); });
+    extract.limit.add(timed("cp -r " + shellQuote(tree) + " " + shellQuote(out), {out}));
+    fs::remove_all(out);
+
+    const double limit = download.limit.values.back() + hash.limit.values.back() +
+                         decrypt.limit.values.back() + plainHash.limit.values.back() +
+                         extract.limit.values.back();
+    fresh.limit.add(limit);
+    update.limit.add(limit);
+    // Fresh: no editor before; update: over the editor the fresh run installed.
+    inTurn(
+        [&] {
+          guard.clear();
+          fresh.ours.add(oursRun("f" + r, true).second);
+          update.ours.add(oursRun("u" + r, true).second);
+        },
+        [&] {
+          std::error_code ec;
+          fs::remove_all(peerEditor, ec);
+          fresh.peer.add(peerRun("f" + r));
+          update.peer.add(peerRun("u" + r));
+        });
+    std::fprintf(stderr, "round %d of %d done (load average %s)\n", round + 1, rounds, loadAverage().c_str());
+  }
+
+  std::printf("%-24s %-26s %-26s %-26s %12s %14s\n", "stage", "ours: median [range]", "peer", "limit",
+              "peer \u00f7 ours", "ours \u00f7 limit");
+  for (const Row* row : {&download, &hash, &decrypt, &plainHash, &extract, &fresh, &update}) printRow(*row);
+  std::printf("\npeers and limits:\n");
+  for (const Row* row : {&download, &hash, &decrypt, &plainHash, &extract, &fresh, &update})
+    std::printf("  %-24s peer: %-26s limit: %s\n", row->stage.c_str(), row->peerName.c_str(),
+                row->limitName.c_str());
+  std::printf(
+      "peer \u00f7 ours: the peer's median over ours (above 1: ours is faster); ours \u00f7 limit: our "
+      "median "
+      "over the limit's (1: at the machine's limit)\n\n");
+  printTarget(fresh);
+  printTarget(update);
+
+  // Peak memory of a whole run, against a process that only starts and ends.
+  struct rusage usage;
+  const auto peakKiB = [&](const std::string& mode) {
+    serveManifest("m" + mode, true);
+    guard.clear();
+    std::error_code ec;
+    fs::remove_all(downloads, ec);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const std::string exe = fs::read_symlink("/proc/self/exe").string();
+      execl(exe.c_str(), "bench_updater_bench", mode.c_str(), manifestUrl.c_str(), downloads.c_str(),
+            (work / "rss.result").c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int status = 0;
+    wait4(pid, &status, 0, &usage);
+    return usage.ru_maxrss;
+  };
+  const long idle = peakKiB("--child-idle"), run = peakKiB("--child-run");
   std::printf("\npeak RSS: idle %.1f MiB, during an install %.1f MiB, difference %.1f MiB (limit 64 MiB)\n",
-              idle.peakKiB / 1024.0, peakKiB / 1024.0, (peakKiB - idle.peakKiB) / 1024.0);
+              idle / 1024.0, run / 1024.0, (run - idle) / 1024.0);
+  std::printf("load average at the end: %s\n", loadAverage().c_str());
   return 0;
 }
