@@ -16,8 +16,13 @@ AuthSession::AuthSession(const std::string& clientId, const std::string& clientS
     : AuthSession(clientId, clientSecret, settings, GoogleEndpoints()) {}
 
 AuthSession::AuthSession(const std::string& clientId, const std::string& clientSecret,
-                         LauncherSettings* settings, const GoogleEndpoints& endpoints)
-    : clientId(clientId), clientSecret(clientSecret), settings(settings), endpoints(endpoints) {
+                         LauncherSettings* settings, const GoogleEndpoints& endpoints,
+                         const RequestDeadlines& deadlines)
+    : clientId(clientId),
+      clientSecret(clientSecret),
+      settings(settings),
+      endpoints(endpoints),
+      deadlines(deadlines) {
   if (settings) {
     userName = settings->userName;
     userEmail = settings->userEmail;
@@ -30,7 +35,7 @@ AuthSession::~AuthSession() {
     std::lock_guard<std::mutex> lock(mutex);
     ++generation;
   }
-  if (tokenWorker.joinable()) tokenWorker.join();
+  endTokenWorker(*this);
 }
 
 void resetSignInResult(SignInResult& result) {
@@ -112,6 +117,11 @@ std::string buildAuthorizationUrl(const AuthSession& session, const std::string&
          "&state=" + urlEncode(session.expectedState) + "&access_type=offline";
 }
 
+void endTokenWorker(AuthSession& session) {
+  session.requests.cancel();
+  if (session.tokenWorker.joinable()) session.tokenWorker.join();
+}
+
 void stopCallbackServer(AuthSession& session) {
   if (session.server) {
     session.server->stop();
@@ -138,7 +148,7 @@ void discardAttempt(AuthSession& session) {
 
 void beginBrowserSignIn(AuthSession& session) {
   stopCallbackServer(session);
-  if (session.tokenWorker.joinable()) session.tokenWorker.join();
+  endTokenWorker(session);
   discardAttempt(session);
 
   session.errorMessage.clear();
@@ -167,7 +177,7 @@ void beginBrowserSignIn(AuthSession& session) {
 void cancelBrowserSignIn(AuthSession& session) {
   stopCallbackServer(session);
   discardAttempt(session);
-  if (session.tokenWorker.joinable()) session.tokenWorker.join();
+  endTokenWorker(session);
   session.state = AuthState::SignedOut;
   session.errorMessage.clear();
 }
@@ -175,7 +185,7 @@ void cancelBrowserSignIn(AuthSession& session) {
 void signOut(AuthSession& session) {
   stopCallbackServer(session);
   discardAttempt(session);
-  if (session.tokenWorker.joinable()) session.tokenWorker.join();
+  endTokenWorker(session);
   if (session.settings) {
     session.settings->refreshToken.clear();
     session.settings->userName.clear();

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "auth/google_endpoints.h"
+#include "platform/https_request.h"
 
 namespace httplib {
 class Server;
@@ -31,9 +32,10 @@ struct SignInResult {
 class AuthSession {
  public:
   AuthSession(const std::string& clientId, const std::string& clientSecret, LauncherSettings* settings);
-  // Tests aim a session at local servers; the launcher always uses the default endpoints.
+  // Tests aim a session at local servers and shorten its deadlines; the launcher always uses the
+  // defaults.
   AuthSession(const std::string& clientId, const std::string& clientSecret, LauncherSettings* settings,
-              const GoogleEndpoints& endpoints);
+              const GoogleEndpoints& endpoints, const RequestDeadlines& deadlines = RequestDeadlines());
   // Stops the listener, discards any running worker's result and joins it.
   ~AuthSession();
   AuthSession(const AuthSession&) = delete;
@@ -43,6 +45,7 @@ class AuthSession {
   const std::string clientSecret;
   LauncherSettings* settings;  // not owned; its refreshToken, userName and userEmail are the stored sign-in
   const GoogleEndpoints endpoints;
+  const RequestDeadlines deadlines;
 
   // UI thread only.
   AuthState state = AuthState::SignedOut;
@@ -58,9 +61,10 @@ class AuthSession {
 
   std::mutex mutex;  // guards result, pendingCode and generation
   SignInResult result;
-  std::string pendingCode;  // a code from the listener not yet taken by the frame loop
-  std::thread tokenWorker;  // at most one; joinable from its start until joined
-  uint32_t generation = 0;  // advanced on every start, cancel and sign-out; compared for equality only
+  std::string pendingCode;    // a code from the listener not yet taken by the frame loop
+  std::thread tokenWorker;    // at most one; joinable from its start until joined
+  RequestCanceller requests;  // aborts the token worker's request in flight
+  uint32_t generation = 0;    // advanced on every start, cancel and sign-out; compared for equality only
 };
 
 // Both flags false, all texts empty. Call with the session's mutex held.
@@ -73,6 +77,9 @@ void beginBrowserSignIn(AuthSession& session);
 void cancelBrowserSignIn(AuthSession& session);
 // Forgets the signed-in user in memory and in the settings file.
 void signOut(AuthSession& session);
+// Aborts the token worker's request in flight and joins the worker, which then ends at once; its
+// result is kept only while the generation it started with is current.
+void endTokenWorker(AuthSession& session);
 // Closes the loopback listener if one is open, waiting for its threads; port becomes 0.
 void stopCallbackServer(AuthSession& session);
 // Once per frame: starts the exchange of a received code and applies a finished result.

@@ -1,21 +1,25 @@
 #include "auth/token_worker.h"
 
-#include <httplib.h>
 #include <rapidjson/document.h>
 
 #include "auth/auth_session.h"
 #include "config/json_util.h"
 #include "config/settings.h"
+#include "platform/https_request.h"
 
 namespace {
 
-// Each request gets a new client: verification of the certificate and host name on, the system
-// trust store, connection time-out 15 s, read time-out 300 s (set here: this library's own
-// default is only 5 s, too short for a slow answer), the library's write time-out.
-void configureClient(httplib::SSLClient& client) {
-  client.set_connection_timeout(15, 0);
-  client.set_read_timeout(300, 0);
-  client.enable_server_certificate_verification(true);
+// Each request gets a new client: connection time-out 15 s, read time-out 300 s (set here: this
+// library's own default is only 5 s, too short for a slow answer), and the session's deadline
+// over the whole request, so a peer that trickles bytes cannot hold the worker.
+HttpsRequest googleRequest(const AuthSession& session, const std::string& host) {
+  HttpsRequest request;
+  request.host = host;
+  request.port = session.endpoints.port;
+  request.connectSeconds = 15;
+  request.readSeconds = 300;
+  request.deadline = session.deadlines.signIn;
+  return request;
 }
 
 }  // namespace
@@ -39,21 +43,24 @@ TokenGrantResult requestTokenGrant(const TokenWorkerJob& job) {
     form.emplace("refresh_token", job.refreshToken);
   }
 
-  httplib::SSLClient client(session.endpoints.tokenHost, session.endpoints.port);
-  configureClient(client);
-  const httplib::Result response = client.Post("/token", form);
-  if (!response) {
+  HttpsRequest request = googleRequest(session, session.endpoints.tokenHost);
+  request.method = "POST";
+  request.path = "/token";
+  request.body = httplib::detail::params_to_query_str(form);
+  request.contentType = "application/x-www-form-urlencoded";
+  const HttpsReply reply = sendHttpsRequest(request, &job.session->requests);
+  if (!reply.responded) {
     grant.errorMessage = "Could not reach Google's token endpoint. Check your connection.";
     return grant;
   }
-  if (response->status != 200) {
+  if (reply.status != 200) {
     grant.errorMessage = codeMode ? "Google rejected the sign-in (token endpoint returned HTTP " +
-                                        std::to_string(response->status) + ")."
+                                        std::to_string(reply.status) + ")."
                                   : "The stored session is no longer valid.";
     return grant;
   }
   rapidjson::Document document;
-  if (!parseJsonObject(response->body, document)) {
+  if (reply.tooLarge || !parseJsonObject(reply.body, document)) {
     grant.errorMessage = "Google returned an unexpected token response.";
     return grant;
   }
@@ -79,21 +86,20 @@ SignInResult fetchSignInResult(const TokenWorkerJob& job) {
   record.refreshToken = grant.refreshToken;
 
   const AuthSession& session = *job.session;
-  httplib::SSLClient client(session.endpoints.userinfoHost, session.endpoints.port);
-  configureClient(client);
-  const httplib::Result response =
-      client.Get("/v1/userinfo", httplib::Headers{{"Authorization", "Bearer " + grant.accessToken}});
-  if (!response) {
+  HttpsRequest request = googleRequest(session, session.endpoints.userinfoHost);
+  request.path = "/v1/userinfo";
+  request.headers.emplace("Authorization", "Bearer " + grant.accessToken);
+  const HttpsReply reply = sendHttpsRequest(request, &job.session->requests);
+  if (!reply.responded) {
     record.errorMessage = "Could not reach Google's userinfo endpoint.";
     return record;
   }
-  if (response->status != 200) {
-    record.errorMessage =
-        "Google refused the userinfo request (HTTP " + std::to_string(response->status) + ").";
+  if (reply.status != 200) {
+    record.errorMessage = "Google refused the userinfo request (HTTP " + std::to_string(reply.status) + ").";
     return record;
   }
   rapidjson::Document document;
-  if (!parseJsonObject(response->body, document)) {
+  if (reply.tooLarge || !parseJsonObject(reply.body, document)) {
     record.errorMessage = "Google returned an unexpected userinfo response.";
     return record;
   }
@@ -125,6 +131,7 @@ void startTokenWorker(AuthSession& session, const std::string& code, const std::
   job.generation = session.generation;  // only the UI thread writes it
   job.redirectUri = redirectUri;
   job.codeVerifier = session.codeVerifier;
+  session.requests.reset();  // no worker runs now: a cancel of an earlier attempt is spent
   session.tokenWorker = std::thread([job = std::move(job)] { runTokenWorker(job); });
 }
 

@@ -81,14 +81,9 @@ std::string sha256FileHex(const std::string& path) {
   return digest.finishHex();
 }
 
-void configureHttpsClient(httplib::SSLClient& client, time_t connectSeconds, time_t readSeconds) {
-  client.enable_server_certificate_verification(true);
-  client.set_connection_timeout(connectSeconds, 0);
-  client.set_read_timeout(readSeconds, 0);
-}
-
 bool verifyArtifactAuthenticity(const std::string& manifestUrl, const std::string& sha256Hex,
-                                std::string& error) {
+                                std::string& error, RequestCanceller* canceller,
+                                std::chrono::milliseconds deadline) {
   std::string host;
   std::string path;
   int32_t port = 443;
@@ -96,27 +91,33 @@ bool verifyArtifactAuthenticity(const std::string& manifestUrl, const std::strin
     error = "Invalid manifest URL.";
     return false;
   }
-  httplib::SSLClient client(host, port);
-  configureHttpsClient(client, 10, 15);
   // The digest comes from the manifest and goes in as it stands.
-  const std::string body = "{\"sha256\":\"" + sha256Hex + "\"}";
-  httplib::Result result = client.Post("/v1/artifacts/verify", httplib::Headers(), body, "application/json");
-  if (!result) {
+  const HttpsReply reply = sendHttpsRequest({.host = host,
+                                             .port = port,
+                                             .method = "POST",
+                                             .path = "/v1/artifacts/verify",
+                                             .body = "{\"sha256\":\"" + sha256Hex + "\"}",
+                                             .contentType = "application/json",
+                                             .connectSeconds = 10,
+                                             .readSeconds = 15,
+                                             .deadline = deadline},
+                                            canceller);
+  if (!reply.responded) {
     error = "Could not reach auth server for SHA-256 verification.";
     return false;
   }
-  if (result->status != 200) {
-    error = "Auth server returned HTTP " + std::to_string(result->status) + " on verification.";
+  if (reply.status != 200) {
+    error = "Auth server returned HTTP " + std::to_string(reply.status) + " on verification.";
     return false;
   }
   rapidjson::Document document;
-  if (!parseJsonObject(result->body, document)) {
+  if (reply.tooLarge || !parseJsonObject(reply.body, document)) {
     error = "Invalid JSON returned by verification endpoint.";
     return false;
   }
-  const rapidjson::Value& reply = document;
-  const auto genuine = reply.FindMember("genuine");
-  if (genuine == reply.MemberEnd() || !genuine->value.IsBool()) {
+  const rapidjson::Value& root = document;
+  const auto genuine = root.FindMember("genuine");
+  if (genuine == root.MemberEnd() || !genuine->value.IsBool()) {
     error = "Verification response missing genuine field.";
     return false;
   }

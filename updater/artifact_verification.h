@@ -2,12 +2,14 @@
 // Stateless; the update worker calls them on its own thread.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include <httplib.h>
 #include <openssl/types.h>
+
+#include "platform/https_request.h"
 
 // Splits an "https://" address into host, port and path (query and fragment stay in the path).
 // Callers preset port to 443. False when the address is unusable; the outputs are then not to be used.
@@ -35,10 +37,8 @@ class Sha256Stream {
 };
 
 // Asks the auth server at the manifest address's host and port whether the digest is genuine.
-// True only when it confirmed it; otherwise error holds one sentence.
+// True only when it confirmed it; otherwise error holds one sentence (also after a cancel or the
+// deadline: the server was not reached).
 bool verifyArtifactAuthenticity(const std::string& manifestUrl, const std::string& sha256Hex,
-                                std::string& error);
-
-// Certificate verification on and the two time-outs in whole seconds; redirects stay unfollowed
-// and keep-alive off, as the library has them by default.
-void configureHttpsClient(httplib::SSLClient& client, time_t connectSeconds, time_t readSeconds);
+                                std::string& error, RequestCanceller* canceller = nullptr,
+                                std::chrono::milliseconds deadline = RequestDeadlines().update);

@@ -10,11 +10,12 @@
 
 namespace fs = std::filesystem;
 
-EditorUpdater::EditorUpdater(const std::string& manifestUrl, const std::string& downloadsDirectory)
-    : manifestUrl_(manifestUrl), downloadsDirectory_(downloadsDirectory) {}
+EditorUpdater::EditorUpdater(const std::string& manifestUrl, const std::string& downloadsDirectory,
+                             const RequestDeadlines& deadlines)
+    : manifestUrl_(manifestUrl), downloadsDirectory_(downloadsDirectory), deadlines_(deadlines) {}
 
 EditorUpdater::~EditorUpdater() {
-  cancelRequested_.store(true);
+  requestCancel();
   if (workerThread_.joinable()) workerThread_.join();
 }
 
@@ -28,6 +29,7 @@ void EditorUpdater::startUpdateCheck() {
   // A previous worker has already published its final state and is ending.
   if (workerThread_.joinable()) workerThread_.join();
   cancelRequested_.store(false);
+  requests_.reset();
   workerFinished_.store(false);
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -41,6 +43,7 @@ void EditorUpdater::startUpdateCheck() {
 
 void EditorUpdater::requestCancel() {
   cancelRequested_.store(true);
+  requests_.cancel();
 }
 
 UpdateState EditorUpdater::state() {

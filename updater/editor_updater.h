@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/https_request.h"
+
 class OutputFile;
 
 enum class UpdateState : int32_t {
@@ -24,8 +26,11 @@ enum class UpdateState : int32_t {
 
 class EditorUpdater {
  public:
-  EditorUpdater(const std::string& manifestUrl, const std::string& downloadsDirectory);
-  // Cancels a running worker and waits for it; it stops at its next cancellation point.
+  // Tests shorten the deadlines; the launcher uses the defaults.
+  EditorUpdater(const std::string& manifestUrl, const std::string& downloadsDirectory,
+                const RequestDeadlines& deadlines = RequestDeadlines());
+  // Cancels a running worker and waits for it: a request in flight is aborted at once, other work
+  // stops at its next cancellation point.
   ~EditorUpdater();
   EditorUpdater(const EditorUpdater&) = delete;
   EditorUpdater& operator=(const EditorUpdater&) = delete;
@@ -34,7 +39,7 @@ class EditorUpdater {
 
   // UI thread.
   void startUpdateCheck();  // silently refused while a run is in progress
-  void requestCancel();
+  void requestCancel();     // also aborts the request in flight
   UpdateState state();
   std::string statusMessage();
   uint64_t bytesReceived();
@@ -47,6 +52,8 @@ class EditorUpdater {
   const std::string& downloadsDirectory() const { return downloadsDirectory_; }
   bool cancelRequested() const { return cancelRequested_.load(); }
   const std::atomic<bool>& cancelFlag() const { return cancelRequested_; }
+  RequestCanceller& requests() { return requests_; }
+  const RequestDeadlines& deadlines() const { return deadlines_; }
   // Sets a state and its message in one critical section; Downloading also zeroes both counts.
   void publish(UpdateState state, const std::string& message);
   void failUpdate(const std::string& message);
@@ -60,6 +67,7 @@ class EditorUpdater {
 
   const std::string manifestUrl_;
   const std::string downloadsDirectory_;
+  const RequestDeadlines deadlines_;
   std::mutex mutex_;  // guards the next four fields
   UpdateState currentState_ = UpdateState::Idle;
   std::string statusText_;
@@ -67,6 +75,7 @@ class EditorUpdater {
   uint64_t totalBytes_ = 0;  // 0 when the server declared no length
   std::atomic<bool> cancelRequested_{false};
   std::atomic<bool> workerFinished_{false};  // the worker's very last act
+  RequestCanceller requests_;                // cancelled together with cancelRequested_
   std::thread workerThread_;                 // UI thread only
 };
 

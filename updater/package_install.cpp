@@ -321,8 +321,12 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
   const std::string digest = !manifest.plaintextSha256.empty() ? manifest.plaintextSha256 : manifest.sha256;
   if (!digest.empty()) {
     std::string error;
-    if (!verifyArtifactAuthenticity(updater.manifestUrl(), digest, error)) {
-      failRemovingDecrypted("Artifact authenticity verification failed: " + error);
+    if (!verifyArtifactAuthenticity(updater.manifestUrl(), digest, error, &updater.requests(),
+                                    updater.deadlines().update)) {
+      fs::remove_all(stagingDirectory, ec);
+      failRemovingDecrypted(updater.cancelRequested()
+                                ? "Install cancelled."
+                                : "Artifact authenticity verification failed: " + error);
       return;
     }
   }

@@ -1,7 +1,5 @@
 #include "updater/update_run.h"
 
-#include <httplib.h>
-
 #include <cstdint>
 #include <filesystem>
 
@@ -37,9 +35,6 @@ bool downloadPackage(EditorUpdater& updater, const UpdateManifest& manifest, con
   const std::string partPath = packagePath + ".part";
   updater.publish(UpdateState::Downloading, "Downloading editor " + manifest.version + "\u2026");
 
-  httplib::SSLClient client(host, port);
-  configureHttpsClient(client, 15, 120);
-
   OutputFile part(partPath);
   if (!part.isOpen()) {
     updater.failUpdate("Could not write to the downloads directory.");
@@ -47,16 +42,21 @@ bool downloadPackage(EditorUpdater& updater, const UpdateManifest& manifest, con
   }
   const bool digestWanted = !manifest.sha256.empty() || !manifest.plaintextSha256.empty();
   Sha256Stream digest;
-  httplib::Result result = client.Get(
-      path,
-      [&updater, &part, &digest, digestWanted](const char* data, size_t length) {
-        if (!updater.downloadContentReceiver(part, data, length)) return false;
-        if (digestWanted) digest.update(data, length);
-        return true;
-      },
-      [&updater](uint64_t received, uint64_t total) {
-        return updater.downloadProgressCallback(received, total);
-      });
+  HttpsRequest request{.host = host,
+                       .port = port,
+                       .path = path,
+                       .connectSeconds = 15,
+                       .readSeconds = 120,
+                       .stall = updater.deadlines().packageStall};
+  request.receiver = [&updater, &part, &digest, digestWanted](const char* data, size_t length) {
+    if (!updater.downloadContentReceiver(part, data, length)) return false;
+    if (digestWanted) digest.update(data, length);
+    return true;
+  };
+  request.progress = [&updater](uint64_t received, uint64_t total) {
+    return updater.downloadProgressCallback(received, total);
+  };
+  const HttpsReply reply = sendHttpsRequest(request, &updater.requests());
   const bool writeFailed = !part.flush();
   part.close();
 
@@ -66,7 +66,7 @@ bool downloadPackage(EditorUpdater& updater, const UpdateManifest& manifest, con
     updater.failUpdate("Download cancelled.");
     return false;
   }
-  if (!result || result->status != 200 || writeFailed) {
+  if (!reply.responded || reply.status != 200 || writeFailed) {
     fs::remove(partPath, ec);
     updater.failUpdate("The editor package download failed.");
     return false;
@@ -98,7 +98,20 @@ std::string sanitizeVersionForFileName(const std::string& version) {
   return text;
 }
 
-bool fetchUpdateManifest(const std::string& manifestUrl, UpdateManifest& manifest, std::string& error) {
+namespace {
+
+// The version names files and is written as the version file's first line: it may hold no line
+// break or other control byte and no path separator.
+bool isUsableVersion(const std::string& version) {
+  for (unsigned char c : version)
+    if (c < 0x20 || c == 0x7F || c == '/' || c == '\\') return false;
+  return !version.empty();
+}
+
+}  // namespace
+
+bool fetchUpdateManifest(const std::string& manifestUrl, UpdateManifest& manifest, std::string& error,
+                         RequestCanceller* canceller, std::chrono::milliseconds deadline) {
   std::string host;
   std::string path;
   int32_t port = 443;
@@ -106,45 +119,23 @@ bool fetchUpdateManifest(const std::string& manifestUrl, UpdateManifest& manifes
     error = "The update manifest URL must be a valid https:// URL.";
     return false;
   }
-  httplib::SSLClient client(host, port);
-  configureHttpsClient(client, 15, 30);
-
-  // The body is collected here rather than by the library so that an endless reply stops at the cap.
-  std::string body;
-  int status = 0;
-  bool tooLarge = false;
-  httplib::Result result = client.Get(
-      path,
-      [&status](const httplib::Response& response) {
-        status = response.status;
-        return true;
-      },
-      [&body, &tooLarge](const char* data, size_t length) {
-        if (body.size() + length > kManifestSizeLimit) {
-          tooLarge = true;
-          return false;
-        }
-        body.append(data, length);
-        return true;
-      });
-  if (tooLarge && status != 200) {
-    error = "The update server returned HTTP " + std::to_string(status) + " for the manifest.";
-    return false;
-  }
-  if (tooLarge) {
-    error = "The update manifest is not valid JSON.";
-    return false;
-  }
-  if (!result) {
+  const HttpsReply reply = sendHttpsRequest({.host = host,
+                                             .port = port,
+                                             .path = path,
+                                             .connectSeconds = 15,
+                                             .readSeconds = 30,
+                                             .deadline = deadline},
+                                            canceller);
+  if (!reply.responded) {
     error = "network";
     return false;
   }
-  if (result->status != 200) {
-    error = "The update server returned HTTP " + std::to_string(result->status) + " for the manifest.";
+  if (reply.status != 200) {
+    error = "The update server returned HTTP " + std::to_string(reply.status) + " for the manifest.";
     return false;
   }
   rapidjson::Document document;
-  if (!parseJsonObject(body, document)) {
+  if (reply.tooLarge || !parseJsonObject(reply.body, document)) {
     error = "The update manifest is not valid JSON.";
     return false;
   }
@@ -157,7 +148,7 @@ bool fetchUpdateManifest(const std::string& manifestUrl, UpdateManifest& manifes
   const auto encryption = root.FindMember("encryption");
   if (encryption != root.MemberEnd() && encryption->value.IsObject())
     manifest.encryptionKey = getJsonStringMember(encryption->value, "key");
-  if (manifest.version.empty() || manifest.url.empty()) {
+  if (!isUsableVersion(manifest.version) || manifest.url.empty()) {
     error = "The update manifest is missing its version or url field.";
     return false;
   }
@@ -172,8 +163,11 @@ void runEditorUpdate(EditorUpdater& updater) {
   }
   UpdateManifest manifest;
   std::string error;
-  if (!fetchUpdateManifest(updater.manifestUrl(), manifest, error)) {
-    if (error == "network")
+  if (!fetchUpdateManifest(updater.manifestUrl(), manifest, error, &updater.requests(),
+                           updater.deadlines().update)) {
+    if (updater.cancelRequested())
+      updater.failUpdate("Download cancelled.");
+    else if (error == "network")
       endOffline(updater, "Could not reach the update server, and no local editor was found.");
     else
       updater.failUpdate(error);

@@ -2,7 +2,10 @@
 // hand-over to the install.
 #pragma once
 
+#include <chrono>
 #include <string>
+
+#include "platform/https_request.h"
 
 class EditorUpdater;
 
@@ -15,14 +18,14 @@ struct UpdateManifest {
   std::string encryptionKey;    // Base64 text of the package key
 };
 
-// The manifest body is never read past this many bytes.
-constexpr size_t kManifestSizeLimit = 1024 * 1024;
-
 // Runs on the worker thread; ends the run in Idle, Installed, InstalledOffline or Failed.
 void runEditorUpdate(EditorUpdater& updater);
 
-// Reads the manifest. On failure error is a sentence, or "network" when no response came.
-bool fetchUpdateManifest(const std::string& manifestUrl, UpdateManifest& manifest, std::string& error);
+// Reads the manifest. On failure error is a sentence, or "network" when no response came (also
+// when the request was cancelled or passed its deadline).
+bool fetchUpdateManifest(const std::string& manifestUrl, UpdateManifest& manifest, std::string& error,
+                         RequestCanceller* canceller = nullptr,
+                         std::chrono::milliseconds deadline = RequestDeadlines().update);
 
 // Every byte other than an ASCII letter, digit, '-' or '.' becomes '_'.
 std::string sanitizeVersionForFileName(const std::string& version);
