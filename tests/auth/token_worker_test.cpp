@@ -90,6 +90,77 @@ TEST_F(TokenWorkerTest, AServerOutsideTheTrustStoreIsNotTalkedTo) {
   EXPECT_FALSE(asked) << "the refresh token went to a server nobody trusts";
 }
 
+// The token and userinfo requests against a peer that never answers, trickles, or sends without
+// end: Cancel, Sign out and closing end them within a second, a trickle ends at the deadline
+// with the request's own sentence, and an endless reply costs little memory.
+TEST_F(TokenWorkerTest, HostilePeersAreCutOffAndCancelSignOutAndCloseActWithinASecond) {
+  using namespace std::chrono;
+  const struct {
+    bool userinfo;
+    std::string unreachable, endless;
+  } rows[] = {
+      {false, "Could not reach Google's token endpoint. Check your connection.",
+       "Google returned an unexpected token response."},
+      {true, "Could not reach Google's userinfo endpoint.",
+       "Google returned an unexpected userinfo response."},
+  };
+  for (const auto& row : rows) {
+    for (const Hostility hostility :
+         {Hostility::Silent, Hostility::Dribble, Hostility::EndlessBody, Hostility::EndlessHeader}) {
+      const std::string label =
+          (row.userinfo ? "userinfo, " : "token, ") + std::string(hostilityName(hostility));
+      HostileTlsServer peer(hostility);
+      const RequestDeadlines deadlines{.signIn = hostility == Hostility::Dribble ? seconds(1) : minutes(5)};
+      const auto aimed = [&] {
+        peer.answerFirst(
+            row.userinfo ? std::vector<std::string>{HostileTlsServer::reply(200, R"({"access_token":"a"})")}
+                         : std::vector<std::string>{});
+        return std::make_unique<AuthSession>(
+            "c", "s", &settings, GoogleEndpoints{"", "localhost", "127.0.0.1", peer.port()}, deadlines);
+      };
+      const auto hostileAfter = [&](AuthSession& s, int before) {
+        EXPECT_TRUE(pollUntil(s, [&] { return peer.hostileConnections() > before; })) << label;
+      };
+      const PeakMemory memory;
+      settings.refreshToken = "stored-rt";
+      auto s = aimed();
+      steady_clock::time_point t0;
+      if (hostility == Hostility::Silent && !row.userinfo) {
+        // A browser sign-in's code exchange, then Cancel.
+        beginBrowserSignIn(*s);
+        ASSERT_EQ(sendRedirect(s->port, "/?code=c&state=" + s->expectedState), 200);
+        hostileAfter(*s, 0);
+        t0 = steady_clock::now();
+        cancelBrowserSignIn(*s);
+      } else {
+        restoreSession(*s);
+        hostileAfter(*s, 0);
+        t0 = steady_clock::now();
+        if (hostility == Hostility::Silent) signOut(*s);
+      }
+      EXPECT_TRUE(pollUntil(*s, [&] { return s->state == AuthState::SignedOut; })) << label;
+      const int64_t ended = msSince(t0);
+      const std::string expected = hostility == Hostility::Silent        ? ""
+                                   : hostility == Hostility::EndlessBody ? row.endless
+                                                                         : row.unreachable;
+      EXPECT_EQ(s->errorMessage, expected) << label;
+      int64_t closed = -1;
+      if (hostility == Hostility::Silent || hostility == Hostility::Dribble) {
+        // Closing the window destroys the session while a restore hangs.
+        settings.refreshToken = "stored-rt";
+        auto closing = aimed();
+        const int before = peer.hostileConnections();
+        restoreSession(*closing);
+        hostileAfter(*closing, before);
+        t0 = steady_clock::now();
+        closing.reset();
+        closed = msSince(t0);
+      }
+      checkHostileRow(label, hostility, row.userinfo ? "sign out" : "cancel", ended, closed, memory);
+    }
+  }
+}
+
 TEST_F(TokenWorkerTest, DestroyingTheSessionWaitsForARunningWorker) {
   google.answer([](FakeGoogleReplies& r) { r.tokenDelayMs = 500; });
   auto doomed = std::make_unique<AuthSession>("c", "s", &settings, google.endpoints());

@@ -234,6 +234,73 @@ TEST_F(UpdateRun, ASlowDownloadShowsProgressAndCancels) {
   EXPECT_EQ(server.manifestRequests(), 2);
 }
 
+// Each request of a run against a peer that never answers, trickles, or sends without end: a
+// cancel or a close ends it within a second, a trickle ends at the deadline with the request's
+// own sentence, and an endless reply costs little memory.
+TEST_F(UpdateRun, HostilePeersAreCutOffAndCancelAndCloseActWithinASecond) {
+  using namespace std::chrono;
+  writeTextFile(source / "p.zip", "package");  // verification comes before any unpacking
+  const std::string sha = sha256FileHex(source / "p.zip");
+  const RequestDeadlines quick{.update = seconds(1), .packageStall = seconds(1)};
+  const std::string unreachable = "Failed: Could not reach the update server, and no local editor was found.",
+                    failed = "Failed: The editor package download failed.",
+                    unverified = "Failed: Artifact authenticity verification failed: ",
+                    noAuth = unverified + "Could not reach auth server for SHA-256 verification.";
+  const struct {
+    const char* request;
+    size_t canned;            // replies before the hostile one: manifest, package
+    std::string outcomes[4];  // cancelled; trickle; endless body; endless header
+  } rows[] = {
+      {"manifest",
+       0,
+       {"Failed: Download cancelled.", unreachable, "Failed: The update manifest is not valid JSON.",
+        unreachable}},
+      {"package", 1, {"Failed: Download cancelled.", failed, failed, failed}},
+      {"verification",
+       2,
+       {"Failed: Install cancelled.", noAuth, unverified + "Invalid JSON returned by verification endpoint.",
+        noAuth}},
+  };
+  for (const auto& row : rows) {
+    for (const Hostility hostility :
+         {Hostility::Silent, Hostility::Dribble, Hostility::EndlessBody, Hostility::EndlessHeader}) {
+      const std::string label = row.request + std::string(", ") + hostilityName(hostility);
+      HostileTlsServer peer(hostility);
+      const std::string base = "https://127.0.0.1:" + std::to_string(peer.port());
+      const std::vector<std::string> canned = {
+          HostileTlsServer::reply(200, server.manifest("7", base + "/p.zip", sha)),
+          HostileTlsServer::reply(200, "package")};
+      // Starts a run and returns once its hostile request is under way.
+      const auto start = [&](const RequestDeadlines& deadlines) {
+        fs::remove(packagePath("7"));
+        peer.answerFirst({canned.begin(), canned.begin() + static_cast<long>(row.canned)});
+        const int before = peer.hostileConnections();
+        auto updater = std::make_unique<EditorUpdater>(base + "/m", downloads.path(), deadlines);
+        updater->startUpdateCheck();
+        EXPECT_TRUE(waitUntil([&] { return peer.hostileConnections() > before; })) << label;
+        return updater;
+      };
+      const PeakMemory memory;
+      auto updater = start(hostility == Hostility::Dribble ? quick : RequestDeadlines());
+      auto t0 = steady_clock::now();
+      if (hostility == Hostility::Silent) updater->requestCancel();
+      const std::string result = outcome(*updater);
+      const int64_t ended = msSince(t0);
+      EXPECT_EQ(result, row.outcomes[static_cast<int>(hostility)]) << label;
+      EXPECT_LE(updater->bytesReceived(), 2u << 20) << label;  // never past the declared length
+      int64_t closed = -1;
+      if (hostility == Hostility::Silent || hostility == Hostility::Dribble) {
+        // Closing the window destroys the updater while the request hangs.
+        auto closing = start(RequestDeadlines());
+        t0 = steady_clock::now();
+        closing.reset();
+        closed = msSince(t0);
+      }
+      checkHostileRow(label, hostility, "cancel", ended, closed, memory);
+    }
+  }
+}
+
 TEST(VerifyArtifact, OnlyAGenuineTrueConfirmsAndEachRefusalHasItsSentence) {
   UpdateServer server;
   ASSERT_GT(server.start(), 0);
