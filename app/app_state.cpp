@@ -31,6 +31,8 @@ void initAppState(AppState& app) {
   app.lastLaunchTime = 0;
   app.welcomeTexture = nullptr;
   app.welcomeImageTried = false;
+  app.shownProjectFolders.clear();
+  app.shownEditor.clear();
 }
 
 void destroyAppState(AppState& app) {

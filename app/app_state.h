@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 struct LauncherConfig;
 struct LauncherSettings;
@@ -40,6 +42,11 @@ struct AppState {
   int64_t lastLaunchTime;          // seconds since the epoch of the last editor launch attempt
   ImTextureData* welcomeTexture;   // the welcome screen's picture, null until loaded
   bool welcomeImageTried;          // the picture is tried at most once per run
+  // What the last frame showed of the file system, so that an idle window notices a change without
+  // drawing (shownFilesChanged): each visible project row's path and whether its folder was there,
+  // and the editor's location and version (empty when the frame showed neither).
+  std::vector<std::pair<std::string, bool>> shownProjectFolders;
+  std::string shownEditor;
 };
 
 // Sets every field of app to its initial value (the first step of loadAppConfiguration).

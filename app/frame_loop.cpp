@@ -36,14 +36,14 @@ void drawNotConfiguredCard(AppState& app, const ImVec2& min, const ImVec2& max) 
   const ImRect card(ImVec2(left, top), ImVec2(left + width, top + height));
   uiThemeRoundedPanel(list, card.Min, card.Max, uiThemeCard(), uiThemePx(12));
   uiThemeBorder(list, card, uiThemePx(12), 1.0f, uiThemeBorder());
-  uiThemeTextTracked(list, uiThemeFont(20), ImVec2(left + uiThemePx(28), top + uiThemePx(24)), uiThemeForeground(),
-                     "Launcher not configured", -0.25f);
+  uiThemeTextTracked(list, uiThemeFont(20), ImVec2(left + uiThemePx(28), top + uiThemePx(24)),
+                     uiThemeForeground(), "Launcher not configured", -0.25f);
   const float wrap = uiThemePx(520) - uiThemePx(56);
   uiThemeTextWrapped(list, uiThemeFont(14), ImVec2(left + uiThemePx(28), top + uiThemePx(64)),
                      uiThemeMutedForeground(), app.config->message.c_str(), wrap, 4.0f);
   uiThemeTextWrapped(list, uiThemeFont(12), ImVec2(left + uiThemePx(28), card.Max.y - uiThemePx(56)),
-                     uiThemeMutedForeground(), "You can close this window once the configuration is in place.", wrap,
-                     4.0f);
+                     uiThemeMutedForeground(),
+                     "You can close this window once the configuration is in place.", wrap, 4.0f);
 }
 
 namespace {
@@ -54,19 +54,37 @@ bool signedInLayout(const AppState& app) {
   return state == AuthState::Restoring || state == AuthState::SignedIn;
 }
 
+// The editor as both pages show it: its location (Installs) and version (both).
+std::string editorFacts(const AppState& app) {
+  return resolveEditorExecutable(app) + '\n' + installedEditorVersion();
+}
+
 }  // namespace
 
+bool shownFilesChanged(const AppState& app) {
+  for (const auto& [path, present] : app.shownProjectFolders)
+    if (projectPresent(path) != present) return true;
+  return !app.shownEditor.empty() && editorFacts(app) != app.shownEditor;
+}
+
+double fileSystemPollSeconds(const AppState& app) {
+  // Twice a second, so a change shows within one.
+  return app.shownEditor.empty() && app.shownProjectFolders.empty() ? 0.0 : 0.5;
+}
+
 void drawMainWindow(AppState& app) {
+  app.shownProjectFolders.clear();
+  app.shownEditor.clear();
   const ImGuiViewport* viewport = ImGui::GetMainViewport();
   ImGui::SetNextWindowPos(viewport->WorkPos, ImGuiCond_Always, ImVec2(0, 0));
   ImGui::SetNextWindowSize(viewport->WorkSize);
   ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
   ImGui::PushStyleVar(ImGuiStyleVar_WindowBorderSize, 0.0f);
-  const ImGuiWindowFlags flags = ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
-                                 ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse |
-                                 ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoBackground |
-                                 ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus |
-                                 ImGuiWindowFlags_NoDocking;
+  const ImGuiWindowFlags flags = ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize |
+                                 ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoScrollbar |
+                                 ImGuiWindowFlags_NoScrollWithMouse | ImGuiWindowFlags_NoCollapse |
+                                 ImGuiWindowFlags_NoBackground | ImGuiWindowFlags_NoSavedSettings |
+                                 ImGuiWindowFlags_NoBringToFrontOnFocus | ImGuiWindowFlags_NoDocking;
   ImGui::Begin("##ZelvanLauncher", nullptr, flags);
   ImGui::PopStyleVar(2);
 
@@ -85,6 +103,7 @@ void drawMainWindow(AppState& app) {
       app.updateCheckStarted = true;
       app.updater->startUpdateCheck();
     }
+    app.shownEditor = editorFacts(app);
     drawSidebar(app);
     if (app.page == Projects)
       drawProjectsScreen(app);

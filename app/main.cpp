@@ -11,10 +11,12 @@
 
 #include "app/app_state.h"
 #include "app/frame_loop.h"
+#include "auth/auth_session.h"
 #include "config/launcher_config.h"
 #include "platform/desktop.h"
 #include "uihost/ui_host.h"
 #include "uihost/ui_theme.h"
+#include "updater/editor_updater.h"
 
 namespace fs = std::filesystem;
 
@@ -81,6 +83,11 @@ int main() {
     return 1;
   }
   uiThemeInitialize(host->integration);
+  // Workers end the frame loop's wait for input when they publish; the screens' view of the file
+  // system is re-checked while it waits.
+  if (app.session) app.session->wake = UiHost::wake;
+  if (app.updater) app.updater->wake = UiHost::wake;
+  host->idlePoll = [&app] { return shownFilesChanged(app); };
 
   for (;;) {
     if (!host->beginFrame()) break;
@@ -89,6 +96,7 @@ int main() {
     uiThemeApplyStyle();
     pollOwnedObjects(app);
     drawMainWindow(app);
+    host->idlePollSeconds = fileSystemPollSeconds(app);
     float clear[4];
     uiThemeBackgroundFloat(clear);
     if (!host->presentFrame(clear)) break;

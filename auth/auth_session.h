@@ -65,7 +65,16 @@ class AuthSession {
   std::thread tokenWorker;    // at most one; joinable from its start until joined
   RequestCanceller requests;  // aborts the token worker's request in flight
   uint32_t generation = 0;    // advanced on every start, cancel and sign-out; compared for equality only
+
+  // Called by the listener and the token worker after they publish, so a frame loop asleep until
+  // input draws the result at once; null (the default) when nothing waits.
+  std::atomic<void (*)()> wake{nullptr};
 };
+
+// Calls the session's wake hook when one is set; any thread.
+inline void wakeFrameLoop(const AuthSession& session) {
+  if (void (*wake)() = session.wake.load()) wake();
+}
 
 // Both flags false, all texts empty. Call with the session's mutex held.
 void resetSignInResult(SignInResult& result);

@@ -46,7 +46,7 @@ void handleOAuthCallback(AuthSession& session, const httplib::Request& request, 
   const std::string state = request.get_param_value("state");
   const std::string error = request.get_param_value("error");
 
-  std::lock_guard<std::mutex> lock(session.mutex);
+  std::unique_lock<std::mutex> lock(session.mutex);
   bool accepted = false;
   if (!error.empty()) {
     resetSignInResult(session.result);
@@ -64,6 +64,8 @@ void handleOAuthCallback(AuthSession& session, const httplib::Request& request, 
     session.result.finished = true;
     session.result.errorMessage = "Google did not return a sign-in code.";
   }
+  lock.unlock();
+  wakeFrameLoop(session);
   // The browser must not claim success for a redirect the launcher turned down.
   response.set_content(accepted ? signInCompletePage() : signInFailedPage(), "text/html");
 }

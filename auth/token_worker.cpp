@@ -116,9 +116,12 @@ SignInResult fetchSignInResult(const TokenWorkerJob& job) {
 void runTokenWorker(const TokenWorkerJob& job) {
   SignInResult record = fetchSignInResult(job);
   AuthSession& session = *job.session;
-  std::lock_guard<std::mutex> lock(session.mutex);
-  // A cancelled, signed-out or superseded attempt publishes nothing.
-  if (session.generation == job.generation) session.result = std::move(record);
+  {
+    std::lock_guard<std::mutex> lock(session.mutex);
+    // A cancelled, signed-out or superseded attempt publishes nothing.
+    if (session.generation == job.generation) session.result = std::move(record);
+  }
+  wakeFrameLoop(session);
 }
 
 void startTokenWorker(AuthSession& session, const std::string& code, const std::string& refreshToken,

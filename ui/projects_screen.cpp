@@ -59,12 +59,6 @@ bool compareProjectRows(const AppState& app, const SortRow& a, const SortRow& b)
   return pa.lastOpened > pb.lastOpened;
 }
 
-bool projectPresent(const std::string& path) {
-  std::error_code ec;
-  const fs::file_status status = fs::status(projectFolderFromPath(path), ec);
-  return !ec && status.type() != fs::file_type::none && status.type() != fs::file_type::not_found;
-}
-
 void toggleFavorite(AppState& app, const std::string& path) {
   for (ProjectRecord& record : app.settings->projects) {
     if (record.path == path) {
@@ -325,6 +319,7 @@ bool drawProjectRow(AppState& app, int32_t index) {
   drawStarIcon(list, starCentre, starColour, favorite, px(6.5f));
 
   const bool present = projectPresent(project.path);
+  app.shownProjectFolders.emplace_back(project.path, present);
   const float nx = row.Min.x + px(54);
   const float pc = row.Min.x + 0.58f * aw;
   const float ec = row.Min.x + 0.76f * aw;
@@ -377,6 +372,12 @@ bool drawProjectRow(AppState& app, int32_t index) {
 }
 
 }  // namespace
+
+bool projectPresent(const std::string& path) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(projectFolderFromPath(path), ec);
+  return !ec && status.type() != fs::file_type::none && status.type() != fs::file_type::not_found;
+}
 
 std::vector<std::string> projectSearchTokens(const char* searchText) {
   std::vector<std::string> tokens;

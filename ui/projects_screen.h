@@ -15,3 +15,5 @@ std::vector<std::string> projectSearchTokens(const char* searchText);
 // The indices of the projects to show, in display order: those matching every token in their
 // name or path, sorted when favourites-first or a sort column is active.
 std::vector<int32_t> projectRows(const AppState& app, const std::vector<std::string>& tokens);
+// The project's folder exists (as anything); a failing status query counts as missing.
+bool projectPresent(const std::string& path);

@@ -7,10 +7,13 @@
 #include <backends/imgui_impl_opengl3.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cfloat>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -18,10 +21,26 @@
 #include "uihost/ui_integration.h"
 #include "uihost/ui_theme.h"
 
+// The few GLX calls the partial present needs, declared here: the full GLX header brings X11's
+// macros (None, Bool, Status...) into this file.
+extern "C" {
+struct _XDisplay;
+_XDisplay* glXGetCurrentDisplay();
+unsigned long glXGetCurrentDrawable();
+}
+
 namespace {
 
-constexpr double kFrameInterval = 1.0 / 60.0;  // animation cap
-constexpr double kIdleWait = 0.08;             // idle frames still run often enough to show worker results
+constexpr double kFrameInterval = 1.0 / 60.0;      // frames that answer input
+constexpr double kAnimationInterval = 1.0 / 30.0;  // every other frame
+
+using CopySubBufferFn = void (*)(_XDisplay* display, unsigned long drawable, int x, int y, int width,
+                                 int height);
+
+// Worker threads wake the frame loop through UiHost::wake; the window they reach lives in here.
+std::mutex gWakeMutex;
+bool gWakeLive = false;  // a window exists: glfwPostEmptyEvent may be called
+std::atomic<bool> gWoken{false};
 
 std::string glfwErrorText() {
   const char* description = nullptr;
@@ -37,48 +56,72 @@ std::string sentenceWithCause(const char* sentence, const std::string& cause) {
   return text + ".";
 }
 
-// Draw data fingerprint: an unchanged frame is not rendered and swapped again.
-struct FrameHasher {
-  uint64_t value = 0xcbf29ce484222325ull;
-  void add(const void* data, size_t size) {
-    const unsigned char* bytes = static_cast<const unsigned char*>(data);
-    size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-      uint64_t word;
-      std::memcpy(&word, bytes + i, 8);
-      mix(word);
-    }
-    uint64_t tail = 0;
-    std::memcpy(&tail, bytes + i, size - i);
-    mix(tail ^ (static_cast<uint64_t>(size) << 56));
-  }
-  void mix(uint64_t word) {
-    value ^= word;
-    value *= 0x100000001b3ull;
-    value ^= value >> 29;
-  }
+// One drawn triangle as the renderer sees it. Frames are compared triangle by triangle: equal
+// frames are not drawn again, and a changed one is redrawn only where its triangles changed.
+struct DrawnTriangle {
+  ImVec4 clip;  // clip rectangle, display coordinates
+  uint64_t texture;
+  ImDrawVert vertex[3];
+  uint32_t zero;  // fills the tail, so memcmp compares every byte
 };
+static_assert(sizeof(DrawnTriangle) == 16 + 8 + 3 * sizeof(ImDrawVert) + 4, "no padding");
 
-uint64_t hashFrame(const ImDrawData* drawData, const float clear[4], int width, int height) {
-  FrameHasher hasher;
-  hasher.add(clear, sizeof(float) * 4);
-  const int size[2] = {width, height};
-  hasher.add(size, sizeof(size));
-  if (!drawData) return hasher.value;
+// Returns false when a draw command is a callback: such a frame is always drawn whole.
+bool collectTriangles(const ImDrawData* drawData, std::vector<DrawnTriangle>& out) {
+  out.clear();
+  if (!drawData) return true;
+  bool plain = true;
   for (int n = 0; n < drawData->CmdListsCount; ++n) {
     const ImDrawList* list = drawData->CmdLists[n];
-    hasher.add(list->VtxBuffer.Data, sizeof(ImDrawVert) * static_cast<size_t>(list->VtxBuffer.Size));
-    hasher.add(list->IdxBuffer.Data, sizeof(ImDrawIdx) * static_cast<size_t>(list->IdxBuffer.Size));
     for (const ImDrawCmd& cmd : list->CmdBuffer) {
-      hasher.add(&cmd.ClipRect, sizeof(cmd.ClipRect));
-      hasher.add(&cmd.TextureId, sizeof(cmd.TextureId));
-      const unsigned int counts[3] = {cmd.VtxOffset, cmd.IdxOffset, cmd.ElemCount};
-      hasher.add(counts, sizeof(counts));
-      const void* callback = reinterpret_cast<const void*>(cmd.UserCallback);
-      hasher.add(&callback, sizeof(callback));
+      if (cmd.UserCallback) {
+        plain = false;
+        continue;
+      }
+      DrawnTriangle triangle;
+      triangle.clip = cmd.ClipRect;
+      triangle.texture = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(cmd.TextureId));
+      triangle.zero = 0;
+      const ImDrawIdx* index = list->IdxBuffer.Data + cmd.IdxOffset;
+      const ImDrawVert* vertices = list->VtxBuffer.Data + cmd.VtxOffset;
+      for (unsigned int e = 0; e + 3 <= cmd.ElemCount; e += 3) {
+        for (int j = 0; j < 3; ++j) triangle.vertex[j] = vertices[index[e + j]];
+        out.push_back(triangle);
+      }
     }
   }
-  return hasher.value;
+  return plain;
+}
+
+bool sameTriangle(const DrawnTriangle& a, const DrawnTriangle& b) {
+  return std::memcmp(&a, &b, sizeof(DrawnTriangle)) == 0;
+}
+
+void addTriangleBounds(const DrawnTriangle& triangle, ImRect& bounds) {
+  ImRect box(triangle.vertex[0].pos, triangle.vertex[0].pos);
+  box.Add(triangle.vertex[1].pos);
+  box.Add(triangle.vertex[2].pos);
+  box.ClipWithFull(ImRect(triangle.clip.x, triangle.clip.y, triangle.clip.z, triangle.clip.w));
+  if (box.Min.x < box.Max.x && box.Min.y < box.Max.y) bounds.Add(box);
+}
+
+// Where two frames differ, in display coordinates: the bounds of the triangles between their common
+// beginning and their common end, in both frames (a moving spinner: only its own square). False when
+// the frames are equal; an empty rectangle when they differ only outside every clip rectangle.
+bool frameDamage(const std::vector<DrawnTriangle>& before, const std::vector<DrawnTriangle>& after,
+                 ImRect& damage) {
+  const size_t common = std::min(before.size(), after.size());
+  size_t head = 0;
+  while (head < common && sameTriangle(before[head], after[head])) ++head;
+  if (head == before.size() && head == after.size()) return false;
+  size_t tail = 0;
+  while (tail < common - head &&
+         sameTriangle(before[before.size() - 1 - tail], after[after.size() - 1 - tail]))
+    ++tail;
+  damage = ImRect(FLT_MAX, FLT_MAX, -FLT_MAX, -FLT_MAX);
+  for (size_t i = head; i < before.size() - tail; ++i) addTriangleBounds(before[i], damage);
+  for (size_t i = head; i < after.size() - tail; ++i) addTriangleBounds(after[i], damage);
+  return true;
 }
 
 void sleepUntil(double deadline) {
@@ -130,11 +173,21 @@ struct UiHostState {
   bool shutDown = false;
   UiIntegration integration;
 
-  bool presented = false;     // a frame has been shown
-  uint64_t lastHash = 0;      // fingerprint of the frame on screen
-  bool forceRender = true;    // resize, expose or new textures: draw even an identical frame
-  bool lastChanged = true;    // the last frame differed from the one before it
-  double lastFrameStart = 0;  // glfwGetTime at the start of the last frame
+  bool presented = false;               // a frame has been shown
+  std::vector<DrawnTriangle> shown;     // the triangles of the frame on screen
+  std::vector<DrawnTriangle> drawn;     // this frame's, swapped with shown once presented
+  float shownClear[4] = {0, 0, 0, 0};   // clear colour of the frame on screen
+  int shownWidth = 0, shownHeight = 0;  // framebuffer size of the frame on screen
+  bool forceRender = true;              // resize, expose or new textures: draw the whole window
+  bool lastChanged = true;              // the last frame differed from the one before it
+  bool inputArrived = false;            // a GLFW input callback ran since the last frame began
+  double lastFrameStart = 0;            // glfwGetTime at the start of the last frame
+  double lastFrameDue = 0;              // when the last frame was due (see beginFrame)
+  // Presenting a sub-rectangle (GLX_MESA_copy_sub_buffer): the back buffer is never swapped, so it
+  // keeps the last frame and only the changed part is drawn and copied to the window. Null: every
+  // changed frame is drawn whole and swapped.
+  CopySubBufferFn copySubBuffer = nullptr;
+  UiHostStats stats;
 };
 
 struct UiHost::Impl : UiHostState {
@@ -161,11 +214,50 @@ void onContentScale(GLFWwindow* window, float, float) {
   onWindowDamaged(window);
 }
 
+// Input ends a wait for work; Dear ImGui's callbacks, installed after these, call them first.
+void onInput(GLFWwindow* window) {
+  if (auto* impl = static_cast<UiHostState*>(glfwGetWindowUserPointer(window))) impl->inputArrived = true;
+}
+void installInputCallbacks(GLFWwindow* window) {
+  glfwSetCursorPosCallback(window, [](GLFWwindow* w, double, double) { onInput(w); });
+  glfwSetCursorEnterCallback(window, [](GLFWwindow* w, int) { onInput(w); });
+  glfwSetWindowFocusCallback(window, [](GLFWwindow* w, int) { onInput(w); });
+  glfwSetMouseButtonCallback(window, [](GLFWwindow* w, int, int, int) { onInput(w); });
+  glfwSetScrollCallback(window, [](GLFWwindow* w, double, double) { onInput(w); });
+  glfwSetKeyCallback(window, [](GLFWwindow* w, int, int, int, int) { onInput(w); });
+  glfwSetCharCallback(window, [](GLFWwindow* w, unsigned int) { onInput(w); });
+}
+
+// Sleeps until there is something to draw: input, a wake from a worker, an expose, or an idle poll
+// that reports a change. Without a poll it waits without a time-out.
+void waitForWork(UiHostState& impl, const std::function<bool()>& poll, double pollSeconds) {
+  double nextPoll = impl.lastFrameStart + pollSeconds;
+  for (;;) {
+    if (gWoken.exchange(false) || glfwWindowShouldClose(impl.window)) return;
+    if (poll && pollSeconds > 0.0) {
+      const double now = glfwGetTime();
+      if (now >= nextPoll) {
+        nextPoll = now + pollSeconds;
+        if (poll()) return;
+        continue;
+      }
+      glfwWaitEventsTimeout(nextPoll - now);
+    } else {
+      glfwWaitEvents();
+    }
+    if (impl.inputArrived || impl.forceRender) return;
+  }
+}
+
 const UiTextureUploader kGlUploader{nullptr, createGlTexture, destroyGlTexture};
 
 }  // namespace
 
 void UiHost::Impl::release() {
+  {
+    std::lock_guard<std::mutex> lock(gWakeMutex);
+    gWakeLive = false;
+  }
   if (context) {
     ImGui::SetCurrentContext(context);
     if (rendererReady) {
@@ -235,6 +327,10 @@ bool UiHost::initialize(const UiHostDesc& desc, std::string* error) {
   glfwSetFramebufferSizeCallback(impl_->window, onFramebufferSize);
   glfwSetWindowRefreshCallback(impl_->window, onWindowDamaged);
   glfwSetWindowContentScaleCallback(impl_->window, onContentScale);
+  installInputCallbacks(impl_->window);
+  if (glfwExtensionSupported("GLX_MESA_copy_sub_buffer"))
+    impl_->copySubBuffer = reinterpret_cast<CopySubBufferFn>(glfwGetProcAddress("glXCopySubBufferMESA"));
+  impl_->stats.partialRedraw = impl_->copySubBuffer != nullptr;
 
   IMGUI_CHECKVERSION();
   impl_->context = ImGui::CreateContext();
@@ -253,7 +349,22 @@ bool UiHost::initialize(const UiHostDesc& desc, std::string* error) {
   impl_->integration.fontAtlasChanged = fontAtlasChanged;
   integration = &impl_->integration;
   impl_->lastFrameStart = glfwGetTime() - kFrameInterval;
+  {
+    std::lock_guard<std::mutex> lock(gWakeMutex);
+    gWakeLive = true;
+  }
   return true;
+}
+
+void UiHost::wake() {
+  gWoken.store(true);
+  std::lock_guard<std::mutex> lock(gWakeMutex);
+  if (gWakeLive) glfwPostEmptyEvent();
+}
+
+const UiHostStats& UiHost::stats() const {
+  static const UiHostStats none;
+  return impl_ ? impl_->stats : none;
 }
 
 bool UiHost::beginFrame() {
@@ -261,15 +372,24 @@ bool UiHost::beginFrame() {
   GLFWwindow* window = impl_->window;
   if (glfwWindowShouldClose(window)) return false;
 
-  // Pacing: while something moves or just changed, draw at most 60 frames a second; otherwise sleep
-  // until input arrives, waking often enough that worker results show promptly.
+  // Pacing: frames that answer input come at most 60 a second, all others (a spinner, a download's
+  // progress, a worker's result, the frames that settle after a change) at most 30; with nothing
+  // to draw the loop sleeps until input, a worker's wake or a change the idle poll finds.
   int fbWidth = 0, fbHeight = 0;
   glfwGetFramebufferSize(window, &fbWidth, &fbHeight);
   const bool visible = fbWidth > 0 && fbHeight > 0;
   const bool busy =
       visible && (impl_->forceRender || impl_->lastChanged || uiThemeAnimating() || uiThemeFontsPending());
-  if (!busy) glfwWaitEventsTimeout(kIdleWait);
-  sleepUntil(impl_->lastFrameStart + kFrameInterval);
+  if (!busy) waitForWork(*impl_, idlePoll, idlePollSeconds);
+  // A steady cadence: a frame is due one interval after the previous one was due, so sleeping a
+  // little long does not lower the rate; after a pause the cadence starts anew.
+  const double interval = impl_->inputArrived ? kFrameInterval : kAnimationInterval;
+  impl_->inputArrived = false;
+  const double now = glfwGetTime();
+  double due = impl_->lastFrameDue + interval;
+  if (due < now - interval) due = now;
+  sleepUntil(due);
+  impl_->lastFrameDue = due;
   glfwPollEvents();
   if (glfwWindowShouldClose(window)) return false;
 
@@ -305,16 +425,54 @@ bool UiHost::presentFrame(const float clearColor[4]) {
   glfwGetFramebufferSize(impl_->window, &width, &height);
   static constexpr float kBlack[4] = {0, 0, 0, 1};
   const float* clear = clearColor ? clearColor : kBlack;
-  const uint64_t hash = hashFrame(drawData, clear, width, height);
-  const bool changed = !impl_->presented || hash != impl_->lastHash;
+  const bool plain = collectTriangles(drawData, impl_->drawn);
+  const bool sameCanvas = impl_->presented && width == impl_->shownWidth && height == impl_->shownHeight &&
+                          std::memcmp(clear, impl_->shownClear, sizeof(impl_->shownClear)) == 0;
+  ImRect damage;
+  const bool changed = !sameCanvas || !plain || frameDamage(impl_->shown, impl_->drawn, damage);
+  const bool whole = !sameCanvas || !plain || impl_->forceRender || !impl_->copySubBuffer;
   if (width > 0 && height > 0 && (changed || impl_->forceRender)) {
-    glViewport(0, 0, width, height);
-    glClearColor(clear[0], clear[1], clear[2], clear[3]);
-    glClear(GL_COLOR_BUFFER_BIT);
-    ImGui_ImplOpenGL3_RenderDrawData(drawData);
-    glfwSwapBuffers(impl_->window);
+    // The damage in framebuffer pixels, widened by one for the rounding of the rasteriser.
+    const ImVec2 offset = drawData->DisplayPos;
+    const ImVec2 scale = drawData->FramebufferScale;
+    int x0 = 0, y0 = 0, x1 = width, y1 = height;
+    if (!whole && damage.Min.x > damage.Max.x) {
+      x1 = x0;  // the change is clipped away: nothing to draw
+    } else if (!whole) {
+      x0 = std::max(0, static_cast<int>(std::floor((damage.Min.x - offset.x) * scale.x)) - 1);
+      y0 = std::max(0, static_cast<int>(std::floor((damage.Min.y - offset.y) * scale.y)) - 1);
+      x1 = std::min(width, static_cast<int>(std::ceil((damage.Max.x - offset.x) * scale.x)) + 1);
+      y1 = std::min(height, static_cast<int>(std::ceil((damage.Max.y - offset.y) * scale.y)) + 1);
+      const ImVec4 limit(offset.x + x0 / scale.x, offset.y + y0 / scale.y, offset.x + x1 / scale.x,
+                         offset.y + y1 / scale.y);
+      for (int n = 0; n < drawData->CmdListsCount; ++n) {
+        for (ImDrawCmd& cmd : drawData->CmdLists[n]->CmdBuffer) {
+          cmd.ClipRect = ImVec4(std::max(cmd.ClipRect.x, limit.x), std::max(cmd.ClipRect.y, limit.y),
+                                std::min(cmd.ClipRect.z, limit.z), std::min(cmd.ClipRect.w, limit.w));
+        }
+      }
+    }
+    if (x1 > x0 && y1 > y0) {
+      glViewport(0, 0, width, height);
+      glEnable(GL_SCISSOR_TEST);
+      glScissor(x0, height - y1, x1 - x0, y1 - y0);
+      glClearColor(clear[0], clear[1], clear[2], clear[3]);
+      glClear(GL_COLOR_BUFFER_BIT);
+      glDisable(GL_SCISSOR_TEST);
+      ImGui_ImplOpenGL3_RenderDrawData(drawData);
+      if (impl_->copySubBuffer)
+        impl_->copySubBuffer(glXGetCurrentDisplay(), glXGetCurrentDrawable(), x0, height - y1, x1 - x0,
+                             y1 - y0);
+      else
+        glfwSwapBuffers(impl_->window);
+      ++impl_->stats.framesRendered;
+      impl_->stats.pixelsRendered += static_cast<uint64_t>(x1 - x0) * static_cast<uint64_t>(y1 - y0);
+    }
     impl_->presented = true;
-    impl_->lastHash = hash;
+    impl_->shown.swap(impl_->drawn);
+    std::memcpy(impl_->shownClear, clear, sizeof(impl_->shownClear));
+    impl_->shownWidth = width;
+    impl_->shownHeight = height;
     impl_->forceRender = false;
   }
   impl_->lastChanged = changed;

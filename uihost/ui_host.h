@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct GLFWwindow;
@@ -16,6 +17,13 @@ struct UiHostDesc {
   const char* fontPath = "";  // TTF for every font; empty: Dear ImGui's built-in font
   uint64_t reserved = 0;      // unused, zero
   bool vsync = true;          // wait for the display's vertical blank when presenting
+};
+
+// What the host has drawn so far (benchmarks and tests read it).
+struct UiHostStats {
+  bool partialRedraw = false;   // the GL stack lets a changed part of the window be drawn and shown alone
+  uint64_t framesRendered = 0;  // frames drawn and shown; unchanged frames are not
+  uint64_t pixelsRendered = 0;  // their drawn area, summed
 };
 
 class UiHost {
@@ -33,9 +41,18 @@ class UiHost {
   // Renders and shows the frame cleared with the colour; false once the window was asked to close.
   bool presentFrame(const float clearColor[4]);
   void shutdown();
+  const UiHostStats& stats() const;
+
+  // Any thread: ends beginFrame's wait for input, so a worker's published result is drawn at once.
+  // Does nothing while no window is open.
+  static void wake();
 
   UiIntegration* integration = nullptr;  // handed once to uiThemeInitialize
   float deltaTime = 0.0f;                // seconds since the previous frame, for uiThemeTick
+  // While the window waits for input: called every idlePollSeconds (0: never, the wait has no
+  // time-out); true draws a frame. Lets screens follow the file system without drawing to look.
+  std::function<bool()> idlePoll;
+  double idlePollSeconds = 0.0;
 
  private:
   struct Impl;

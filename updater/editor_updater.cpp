@@ -71,13 +71,20 @@ void EditorUpdater::joinFinishedWorker() {
 }
 
 void EditorUpdater::publish(UpdateState state, const std::string& message) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  currentState_ = state;
-  statusText_ = message;
-  if (state == UpdateState::Downloading) {
-    receivedBytes_ = 0;
-    totalBytes_ = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    currentState_ = state;
+    statusText_ = message;
+    if (state == UpdateState::Downloading) {
+      receivedBytes_ = 0;
+      totalBytes_ = 0;
+    }
   }
+  wakeFrameLoop();
+}
+
+void EditorUpdater::wakeFrameLoop() {
+  if (void (*hook)() = wake.load()) hook();
 }
 
 void EditorUpdater::failUpdate(const std::string& message) {
@@ -85,9 +92,17 @@ void EditorUpdater::failUpdate(const std::string& message) {
 }
 
 bool EditorUpdater::downloadProgressCallback(uint64_t received, uint64_t total) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  receivedBytes_ = received;
-  totalBytes_ = total;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    receivedBytes_ = received;
+    totalBytes_ = total;
+  }
+  // A progress bar redrawn more often than the frame loop's 30 frames a second shows nothing more.
+  const auto now = std::chrono::steady_clock::now();
+  if (now - progressWoken_ >= std::chrono::milliseconds(33)) {
+    progressWoken_ = now;
+    wakeFrameLoop();
+  }
   return !cancelRequested_.load();
 }
 
@@ -105,6 +120,7 @@ bool EditorUpdater::downloadContentReceiver(OutputFile& file, const char* data, 
 void EditorUpdater::updateWorkerThreadMain(EditorUpdater& updater) {
   runEditorUpdate(updater);
   updater.workerFinished_.exchange(true);
+  updater.wakeFrameLoop();
 }
 
 std::string editorInstallDir() {

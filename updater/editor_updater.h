@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -46,6 +47,9 @@ class EditorUpdater {
   uint64_t bytesTotal();
   // Joins the worker only once it has finished, so the frame never waits.
   void joinFinishedWorker();
+  // Called by the worker after it publishes (download progress at most 30 times a second), so a
+  // frame loop asleep until input draws it at once; null (the default) when nothing waits.
+  std::atomic<void (*)()> wake{nullptr};
 
   // Worker side (the update run).
   const std::string& manifestUrl() const { return manifestUrl_; }
@@ -64,6 +68,9 @@ class EditorUpdater {
 
  private:
   static void updateWorkerThreadMain(EditorUpdater& updater);
+  void wakeFrameLoop();
+  // Worker thread only: the download's last wake, to space progress wakes.
+  std::chrono::steady_clock::time_point progressWoken_;
 
   const std::string manifestUrl_;
   const std::string downloadsDirectory_;

@@ -31,5 +31,6 @@ TEST(NotConfiguredCard, ShowsTheConfigurationMessageCentredAndIgnoresClicks) {
   EXPECT_FALSE(ui.drewText("Sign in"));
   EXPECT_EQ(app.page, Projects);
   EXPECT_FALSE(app.createDialogRequested || app.cannotOpenRequested);
+  EXPECT_EQ(fileSystemPollSeconds(app), 0.0) << "the card shows nothing of the file system";
   destroyAppState(app);
 }

@@ -4,11 +4,17 @@
 
 namespace {
 
+std::atomic<int> wakes{0};
+
 class TokenWorkerTest : public AuthTest {
  protected:
+  TokenWorkerTest() {
+    session.wake = [] { ++wakes; };
+  }
   // A browser sign-in's code exchange, or a silent restore; returns once the frame loop applied
   // the result.
   void run(bool refresh) {
+    const int before = wakes;
     if (refresh) {
       restoreSession(session);
     } else {
@@ -18,6 +24,8 @@ class TokenWorkerTest : public AuthTest {
     ASSERT_TRUE(pollUntil(session, [&] {
       return session.state != AuthState::Restoring && session.state != AuthState::AwaitingBrowser;
     }));
+    // A frame loop asleep until woken hears of the code (from the listener) and of the result.
+    EXPECT_TRUE(eventually([&] { return wakes - before >= (refresh ? 1 : 2); }));
   }
 };
 

@@ -55,7 +55,9 @@ TEST_F(InstallsScreen, BadgeStatusLineActionAndSpinnerFollowTheState) {
   }
   writeWholeFile(executableDirectory() + "/editor/editor", "");
   writeWholeFile(executableDirectory() + "/editor/.zelvan_editor_version", "1.4.2 \r\n");
+  EXPECT_TRUE(shownFilesChanged(app)) << "an idle window would not notice the new editor";
   frame();
+  EXPECT_FALSE(shownFilesChanged(app));
   EXPECT_TRUE(ui.drewText("Location: " + executableDirectory() + "/editor/editor")) << ui.drawnText();
   const ImVec2 found = ui.textPosition("Location:");
   EXPECT_TRUE(ui.drewColourIn(0xFFA0A0A0, ImRect(found, ImVec2(found.x + 200, found.y + 16))));

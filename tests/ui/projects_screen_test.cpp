@@ -59,6 +59,19 @@ TEST_F(ProjectsScreen, DrawsTheBarHeaderRowsNoticeAndMissingProjects) {
   EXPECT_NEAR(inRow("Alpha", 0, 0).y, 98, 0.5f);
   EXPECT_NEAR(inRow("Beta", 0, 0).y, 158, 0.5f);
 
+  // An idle window asks twice a second whether a shown folder went or came, without drawing.
+  EXPECT_GT(fileSystemPollSeconds(app), 0.0);
+  EXPECT_LE(fileSystemPollSeconds(app), 0.5);
+  EXPECT_FALSE(shownFilesChanged(app));
+  fs::rename(launcher.path("projects/Alpha"), launcher.path("Alpha moved"));
+  EXPECT_TRUE(shownFilesChanged(app));
+  frame();
+  EXPECT_TRUE(ui.drewText(launcher.path("projects/Alpha/Alpha.zelvanproj") + " - missing"));
+  EXPECT_FALSE(shownFilesChanged(app));
+  fs::rename(launcher.path("Alpha moved"), launcher.path("projects/Alpha"));
+  EXPECT_TRUE(shownFilesChanged(app));
+  frame();
+
   // A missing project is marked and opens neither by a click nor from its menu.
   EXPECT_TRUE(ui.drewText(launcher.path("projects/Gone/Gone.zelvanproj") + " - missing"));
   click(inRow("Gone"));

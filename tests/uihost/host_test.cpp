@@ -1,8 +1,20 @@
 #include "uihost/ui_host.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
 
 #include "support/temp_launcher.h"
+#include "uihost/ui_theme.h"
 
 namespace {
 
@@ -18,6 +30,124 @@ TEST(UiHost, WithoutADisplayInitializeFailsWithOneSentence) {
     EXPECT_EQ(error.find('\n'), std::string::npos) << error;
     EXPECT_FALSE(host.beginFrame()) << "the loop stops";
   }
+}
+
+// Xvfb on a display number it picks, with DISPLAY pointing at it while the object lives.
+class OwnDisplay {
+ public:
+  OwnDisplay() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGTERM);  // also when the test ends abruptly
+      close(fds[0]);
+      const std::string fd = std::to_string(fds[1]);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-ac", "-nolisten", "tcp", "-screen", "0",
+             "1400x900x24", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    char number[32] = {};
+    for (size_t got = 0; got < sizeof(number) - 1;) {
+      const ssize_t n = read(fds[0], number + got, sizeof(number) - 1 - got);
+      if (n <= 0 || number[got + n - 1] == '\n') break;
+      got += static_cast<size_t>(n);
+    }
+    close(fds[0]);
+    if (number[0] >= '0' && number[0] <= '9') display_ = ":" + std::string(number, strcspn(number, "\n"));
+    env_ = std::make_unique<ScopedEnv>("DISPLAY", display_.c_str());
+  }
+  ~OwnDisplay() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool ready() const { return !display_.empty(); }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+  std::unique_ptr<ScopedEnv> env_;
+};
+
+double now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// A window that shows nothing new sleeps without a time-out: only a worker's wake, input or a
+// change its idle poll reports starts the next frame. Bounds are generous for a loaded machine; the
+// frame pacing itself (30 frames a second at most) keeps a wake well under 100 ms.
+TEST(UiHost, AnIdleWindowSleepsUntilAWakeOrItsPollSeesAChange) {
+  OwnDisplay display;
+  ASSERT_TRUE(display.ready()) << "Xvfb did not start";
+  UiHost host;
+  std::string error;
+  ASSERT_TRUE(host.initialize(UiHostDesc{"Idle", 640, 400, 320, 200}, &error)) << error;
+  uiThemeInitialize(host.integration);
+  auto frame = [&] {
+    if (!host.beginFrame()) return false;
+    uiThemeSetScale(host.dpiScale());
+    uiThemeTick(host.deltaTime);
+    uiThemeApplyStyle();
+    ImGui::SetNextWindowPos(ImVec2(0, 0));
+    ImGui::SetNextWindowSize(ImVec2(640, 400));
+    ImGui::Begin("##idle", nullptr, ImGuiWindowFlags_NoDecoration);
+    ImGui::TextUnformatted("Nothing moves here.");
+    ImGui::End();
+    const float clear[4] = {0.1f, 0.1f, 0.1f, 1.0f};
+    return host.presentFrame(clear);
+  };
+  // Frames that start before `at`, then the start of the first one after it.
+  auto framesUntil = [&](double at, int* before) {
+    *before = 0;
+    for (;;) {
+      if (!frame()) return -1.0;
+      const double started = now();
+      if (started >= at) return started;
+      ++*before;
+    }
+  };
+
+  struct Case {
+    const char* what;
+    bool poll;  // the change is one the idle poll finds, not a wake
+  };
+  for (const Case c : {Case{"a worker's wake", false}, Case{"a file-system change", true}}) {
+    std::atomic<bool> changed{false};
+    std::atomic<int> polls{0};
+    host.idlePoll = [&] {
+      ++polls;
+      return changed.load();
+    };
+    host.idlePollSeconds = c.poll ? 0.5 : 0.0;
+    const double at = now() + 1.0;
+    std::thread worker([&] {
+      while (now() < at) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      c.poll ? changed.store(true) : UiHost::wake();
+    });
+    // A lost wake would leave the loop asleep for good.
+    signal(SIGALRM, [](int) {
+      const char message[] = "the idle window was never woken\n";
+      [[maybe_unused]] const ssize_t n = write(2, message, sizeof(message) - 1);
+      _exit(1);
+    });
+    alarm(60);
+    int before = 0;
+    const double started = framesUntil(at, &before);
+    alarm(0);
+    worker.join();
+    ASSERT_GT(started, 0.0) << c.what;
+    // The first frames settle (the window appears); then it sleeps: no frame at a time-out.
+    EXPECT_LE(before, 4) << c.what << ": frames while nothing changed";
+    EXPECT_LT(started - at, 1.0) << c.what << " was not noticed in time";
+    if (c.poll)
+      EXPECT_LE(polls.load(), 4) << "the poll runs twice a second";
+    else
+      EXPECT_EQ(polls.load(), 0) << "no poll without an interval";
+  }
+  host.shutdown();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -22,6 +23,12 @@ bool waitUntil(Pred pred) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (!pred() && std::chrono::steady_clock::now() < deadline) usleep(2000);
   return pred();
+}
+
+// Wakes of the frame loop by the updaters of run().
+inline std::atomic<int> updaterWakes{0};
+inline void countUpdaterWake() {
+  ++updaterWakes;
 }
 
 // "<state>: <status message>", after waiting for the run to end unless told not to.
@@ -92,8 +99,12 @@ class UpdateFixture : public ::testing::Test {
   // Runs one update to its end; its outcome.
   std::string run(const std::string& manifestUrl = "") {
     EditorUpdater updater(manifestUrl.empty() ? server.manifestUrl() : manifestUrl, downloads.path());
+    updater.wake = countUpdaterWake;
+    const int wakes = updaterWakes;
     updater.startUpdateCheck();
     const std::string result = outcome(updater);
+    // A frame loop asleep until woken hears of the run's end state, and again of its end.
+    EXPECT_TRUE(waitUntil([&] { return updaterWakes - wakes >= 2; })) << result;
     received = updater.bytesReceived();
     total = updater.bytesTotal();
     return result;
