@@ -71,7 +71,9 @@ std::string sha256FileHex(const std::string& path) {
   InputFile file(path);
   if (!file.isOpen()) return std::string();
   Sha256Stream digest;
-  std::vector<unsigned char> buffer(262144);
+  // A block that stays in the core's cache between the copy from the page cache and the digest;
+  // 256 KiB blocks hashed a third slower.
+  std::vector<unsigned char> buffer(65536);
   for (;;) {
     const int64_t count = file.read(buffer.data(), buffer.size());
     if (count < 0) return std::string();

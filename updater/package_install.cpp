@@ -22,12 +22,12 @@ namespace fs = std::filesystem;
 namespace {
 
 // Writes one entry's data to its destination; false on any read or write failure (a bad CRC too).
-bool extractEntry(zip_t* archive, zip_uint64_t index, const std::string& destination) {
+bool extractEntry(zip_t* archive, zip_uint64_t index, const std::string& destination,
+                  std::vector<char>& buffer) {
   zip_file_t* entry = zip_fopen_index(archive, index, 0);
   if (!entry) return false;
   OutputFile output(destination);
   bool ok = output.isOpen();
-  std::vector<char> buffer(256 * 1024);
   while (ok) {
     const zip_int64_t count = zip_fread(entry, buffer.data(), buffer.size());
     if (count < 0) ok = false;
@@ -184,6 +184,7 @@ bool extractPackageArchive(zip_t* archive, const std::string& stagingDirectory,
                            const std::atomic<bool>& cancel) {
   const zip_int64_t count = zip_get_num_entries(archive, 0);
   if (count < 0) return false;
+  std::vector<char> buffer(256 * 1024);  // one for all entries
   for (zip_int64_t i = 0; i < count; ++i) {
     if (cancel.load()) return false;
     const zip_uint64_t index = static_cast<zip_uint64_t>(i);
@@ -201,7 +202,7 @@ bool extractPackageArchive(zip_t* archive, const std::string& stagingDirectory,
     const fs::path destination = fs::path(stagingDirectory) / name;
     std::error_code ec;
     fs::create_directories(destination.parent_path(), ec);
-    if (!extractEntry(archive, index, destination.string())) return false;
+    if (!extractEntry(archive, index, destination.string(), buffer)) return false;
     // Only modes with an execute bit are applied; every entry is a regular file whatever its type bits.
     const mode_t mode = static_cast<mode_t>(attributes >> 16);
     // Never write for group or others: another local user could rewrite what this user runs.
