@@ -1,5 +1,4 @@
 // The ORVO Launcher: one process, one window, one frame loop.
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -50,10 +49,8 @@ void releaseLock(int lockFd) {
 int main() {
   prctl(PR_SET_NAME, "ORVO Launcher", 0, 0, 0);
 
-  // Not close-on-exec on purpose: the editor inherits the lock and keeps it while it runs.
-  char lockPath[64];
-  std::snprintf(lockPath, sizeof(lockPath), "/tmp/orvo_launcher_%u.lock", getuid());
-  int lockFd = open(lockPath, O_RDWR | O_CREAT, 0600);
+  // The editor inherits the lock and keeps it while it runs; no other child does.
+  int lockFd = openSingleInstanceLock();
   if (lockFd >= 0 && flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
     close(lockFd);
     std::fputs("[Launcher] ORVO Launcher is already running.\n", stderr);

@@ -1,14 +1,22 @@
 #include "config/file_io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 
 bool readFileBytes(const std::string& path, std::string& bytes) {
   bytes.clear();
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking only so that opening a FIFO returns at once; a regular file ignores the flag.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return false;
+  }
   char buffer[65536];
   bool ok = true;
   for (;;) {
@@ -25,4 +33,39 @@ bool readFileBytes(const std::string& path, std::string& bytes) {
   close(fd);
   if (!ok) bytes.clear();
   return ok;
+}
+
+namespace {
+
+bool writeAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += size_t(n);
+  }
+  return true;
+}
+
+void syncFolder(const std::filesystem::path& folder) {
+  int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
+ReplaceResult replaceFileWhole(const std::string& path, const std::string& bytes, mode_t mode) {
+  const std::string temporary = path + ".tmp";
+  unlink(temporary.c_str());
+  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+  if (fd < 0) return ReplaceResult::OpenFailed;
+  bool ok = writeAll(fd, bytes) && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  if (!ok) return ReplaceResult::WriteFailed;
+  if (rename(temporary.c_str(), path.c_str()) != 0) return ReplaceResult::RenameFailed;
+  syncFolder(std::filesystem::path(path).parent_path());
+  return ReplaceResult::Replaced;
 }

@@ -1,8 +1,21 @@
-// Whole-file reads for the launcher's small text files.
+// Whole-file reads and atomic whole-file writes for the launcher's small text files.
 #pragma once
+
+#include <sys/types.h>
 
 #include <string>
 
-// Reads every byte of the file at path into bytes. False when it cannot be opened or read.
-// The descriptor is close-on-exec so no child process ever inherits it.
+// Reads every byte of the regular file at path (a link to one counts) into bytes. False when it
+// cannot be opened or read, and for anything but a regular file: a FIFO, a device or a link to
+// /dev/zero would otherwise hang the read or never end it. The descriptor is close-on-exec so no
+// child process ever inherits it.
 bool readFileBytes(const std::string& path, std::string& bytes);
+
+enum class ReplaceResult { Replaced, OpenFailed, WriteFailed, RenameFailed };
+
+// Writes bytes to path with ".tmp" appended, flushes them to the disk and renames the temporary
+// file over path, then syncs the folder so the rename itself survives a crash. Whatever lies at
+// the temporary name (a leftover, or a link someone planted there) is removed first and the file
+// is created anew, never through a link. A file created with mode (less the umask); the
+// temporary file stays behind when the write or the rename fails.
+ReplaceResult replaceFileWhole(const std::string& path, const std::string& bytes, mode_t mode);

@@ -1,10 +1,5 @@
 #include "config/settings.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -182,26 +177,6 @@ std::string formatSettingsText(const LauncherSettings& settings) {
   return text;
 }
 
-bool writeAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += size_t(n);
-  }
-  return true;
-}
-
-void syncFolder(const fs::path& folder) {
-  int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
-}
-
 }  // namespace
 
 std::string trimIniToken(const std::string& text) {
@@ -276,15 +251,7 @@ void saveSettings(const LauncherSettings& settings) {
   std::error_code ec;
   fs::create_directories(target.parent_path(), ec);
 
-  // The file holds the refresh token: the temporary file is private from its creation (fchmod
-  // also covers one left behind by an older run), and it reaches the disk before it replaces
-  // the settings file, so a crash never leaves an empty or partial file behind.
-  const std::string temporary = settings.filePath + ".tmp";
-  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return;
-  bool ok = fchmod(fd, 0600) == 0 && writeAll(fd, text) && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  if (!ok) return;
-  if (rename(temporary.c_str(), settings.filePath.c_str()) != 0) return;
-  syncFolder(target.parent_path());
+  // The file holds the refresh token: private from its creation, and on the disk before it
+  // replaces the settings file, so a crash never leaves an empty or partial file behind.
+  replaceFileWhole(settings.filePath, text, 0600);
 }

@@ -1,5 +1,7 @@
 #include "platform/desktop.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +19,23 @@ std::string executableDirectory() {
   if (length <= 0) return std::string();
   buffer[length] = '\0';
   return fs::path(buffer).parent_path().string();
+}
+
+std::string singleInstanceLockPath() {
+  return "/tmp/orvo_launcher_" + std::to_string(getuid()) + ".lock";
+}
+
+int openSingleInstanceLock() {
+  // Non-blocking so that a FIFO planted there cannot hold the start up.
+  const int fd =
+      open(singleInstanceLockPath().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+  if (fd < 0) return -1;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != getuid()) {
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 std::string shellQuote(const std::string& text) {

@@ -13,6 +13,14 @@ std::string chooseDirectoryDialog(const std::string& title, const std::string& s
 // "$HOME/Documents"; empty when HOME is unset.
 std::string defaultProjectsDirectory();
 
+// "/tmp/orvo_launcher_<real user id>.lock", the single-instance lock file.
+std::string singleInstanceLockPath();
+// Opens (creating, mode 0600) the lock file for flock; -1 when it cannot be opened. In the shared
+// /tmp another user may have put anything at that name: a link is never followed, and anything
+// but a regular file of this user counts as not openable. Close-on-exec: only the editor is
+// meant to inherit it, and its launch hands it on explicitly.
+int openSingleInstanceLock();
+
 // Quotes text for the shell so it arrives as one argument, byte for byte, whatever it holds.
 std::string shellQuote(const std::string& text);
 // Runs a shell command with popen and returns its output without trailing CR/LF bytes; empty

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -98,13 +97,17 @@ std::string resolveEditorExecutable(const AppState& app) {
 
 namespace {
 
-// Descriptors the editor must not inherit although they lack close-on-exec (a library's socket,
-// say). The lock file stays open on purpose: the editor keeps the single-instance lock while it
-// runs. Collected before forking so the child only has to close them.
-std::vector<int> descriptorsToCloseInEditor() {
-  char lockPath[64];
-  std::snprintf(lockPath, sizeof(lockPath), "/tmp/orvo_launcher_%u.lock", getuid());
-  std::vector<int> result;
+// What the editor inherits: the single-instance lock, which it keeps while it runs, and nothing
+// else, though some descriptors lack close-on-exec (a library's socket, say). Found before
+// forking so the child only has to close the others and hand the lock on.
+struct EditorDescriptors {
+  std::vector<int> toClose;
+  int lock = -1;
+};
+
+EditorDescriptors editorDescriptors() {
+  const std::string lockPath = singleInstanceLockPath();
+  EditorDescriptors result;
   std::error_code ec;
   fs::directory_iterator it("/proc/self/fd", ec);
   if (ec) return result;
@@ -116,12 +119,14 @@ std::vector<int> descriptorsToCloseInEditor() {
   for (int fd : open) {
     if (fd <= 2) continue;
     const int flags = fcntl(fd, F_GETFD);
-    if (flags < 0 || (flags & FD_CLOEXEC)) continue;  // closed by execv anyway (or the iterator's own)
+    if (flags < 0) continue;  // the iterator's own, closed by now
     char target[4096];
     const std::string link = "/proc/self/fd/" + std::to_string(fd);
     const ssize_t length = readlink(link.c_str(), target, sizeof(target) - 1);
-    if (length > 0 && std::string(target, static_cast<size_t>(length)) == lockPath) continue;
-    result.push_back(fd);
+    if (length > 0 && std::string(target, static_cast<size_t>(length)) == lockPath)
+      result.lock = fd;
+    else if (!(flags & FD_CLOEXEC))
+      result.toClose.push_back(fd);
   }
   return result;
 }
@@ -172,9 +177,10 @@ bool openProjectInEditor(AppState& app, const std::string& project, std::string&
   // Everything the children use is built here: between fork and execv only async-signal-safe
   // calls run, since other threads may hold locks the children would otherwise wait on forever.
   std::vector<char*> argv = {const_cast<char*>(exe.c_str()), const_cast<char*>(project.c_str()), nullptr};
-  const std::vector<int> inherited = descriptorsToCloseInEditor();
-  const int* closeList = inherited.data();
-  const size_t closeCount = inherited.size();
+  const EditorDescriptors descriptors = editorDescriptors();
+  const int* closeList = descriptors.toClose.data();
+  const size_t closeCount = descriptors.toClose.size();
+  const int lockFd = descriptors.lock;
   const char* workDirText = workDir.c_str();
 
   int resultPipe[2];
@@ -199,6 +205,7 @@ bool openProjectInEditor(AppState& app, const std::string& project, std::string&
     }
     if (grandchild > 0) _exit(0);
     for (size_t i = 0; i < closeCount; ++i) close(closeList[i]);
+    if (lockFd >= 0) fcntl(lockFd, F_SETFD, 0);
     if (workDirText[0] != '\0' && chdir(workDirText) != 0) {
       writeFailureByte(resultPipe[1]);
       _exit(127);

@@ -1,9 +1,5 @@
 #include "projects/project_operations.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -11,6 +7,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "config/file_io.h"
 #include "config/settings.h"
 #include "platform/desktop.h"
 #include "projects/editor_launch.h"
@@ -41,29 +38,6 @@ void openRecordedProject(AppState& app, const std::string& path) {
     app.cannotOpenMessage = error;
     app.cannotOpenRequested = true;
   }
-}
-
-enum class WriteResult { Written, OpenFailed, WriteFailed };
-
-// Writes bytes to path, flushed to the disk before the caller renames it into place, through a
-// close-on-exec descriptor so that an editor started meanwhile never inherits it.
-WriteResult writeDurably(const std::string& path, const std::string& bytes) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return WriteResult::OpenFailed;
-  size_t written = 0;
-  bool ok = true;
-  while (written < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    written += static_cast<size_t>(n);
-  }
-  if (ok && fsync(fd) != 0) ok = false;
-  if (close(fd) != 0) ok = false;
-  return ok ? WriteResult::Written : WriteResult::WriteFailed;
 }
 
 void copyIntoBuffer(char* buffer, size_t capacity, const std::string& text) {
@@ -128,19 +102,13 @@ void createProject(AppState& app) {
     return;
   }
   const fs::path file = folder / (name + ".zelvanproj");
-  const fs::path temporary = folder / (name + ".zelvanproj.tmp");
-  const WriteResult written = writeDurably(temporary.string(), projectFileText(name));
-  if (written == WriteResult::OpenFailed) {
+  // A file that did not reach the disk whole must not replace anything or be recorded.
+  const ReplaceResult written = replaceFileWhole(file.string(), projectFileText(name), 0666);
+  if (written == ReplaceResult::OpenFailed) {
     app.createDialogError = "Could not create the .zelvanproj project file.";
     return;
   }
-  // A file that did not reach the disk whole must not replace anything or be recorded.
-  if (written == WriteResult::WriteFailed) {
-    app.createDialogError = "Could not save the .zelvanproj project file.";
-    return;
-  }
-  fs::rename(temporary, file, ec);
-  if (ec) {
+  if (written != ReplaceResult::Replaced) {
     app.createDialogError = "Could not save the .zelvanproj project file.";
     return;
   }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The real launcher window under Xvfb: it opens with the not-configured card, refuses a second
-# instance, closes with status 0 and leaves its lock file; without a display it fails with 1.
+# instance, closes with status 0 and leaves its lock file; without a display it fails with 1; a
+# lock file planted by another user leaves it unguarded.
 source "$(dirname "$0")/../support/launcher_env.sh"
 trap cleanup_all EXIT
 
@@ -44,13 +45,15 @@ wait_for_exit "$first" 30 || fail "the launcher did not end after its window was
 [ "$EXIT_STATUS" -eq 0 ] || fail "the launcher exited with $EXIT_STATUS after close: $(cat "$TEST_TMP/first.err")"
 [ -e "$LOCK_FILE" ] || fail "the lock file was removed"
 
-# Starts the launcher, waits for its window, closes it and expects status 0; $1 says what is tried.
+# Starts the launcher, waits for its window, runs the check $2 (if any) with $1, closes it and
+# expects status 0; $1 says what is tried.
 open_and_close() {
   as_test_user "$launcher_dir/orvo-launcher" 2>"$TEST_TMP/run.err" &
   local pid=$!
   CLEANUP_PIDS+=("$pid")
   local id
   id=$(wait_for_window "ORVO Launcher" 60) || fail "$1: no window ($(cat "$TEST_TMP/run.err"))"
+  [ -z "${2:-}" ] || "$2" "$1"
   close_window "$id"
   wait_for_exit "$pid" 30 || fail "$1: the launcher did not end"
   [ "$EXIT_STATUS" -eq 0 ] || fail "$1: the launcher exited with $EXIT_STATUS"
@@ -74,13 +77,26 @@ case "$line" in
 esac
 echo "no display: $line"
 
-# A lock file this user cannot open: the launcher runs unguarded.
+# Whatever another user put at the lock file's name, the launcher runs unguarded: it holds none
+# of it and follows no link (one to where the settings folder belongs would make ~/.config a file).
+holds_no_lock() {
+  local held
+  held=$(find /proc/[0-9]*/fd -lname "$LOCK_FILE" 2>/dev/null || true)
+  [ -z "$held" ] || fail "$1: held by $held"
+}
 if [ "$(id -u)" -eq 0 ] && [ "$TEST_UID" != 0 ]; then
-  rm -f "$LOCK_FILE"
-  install -m 600 -o root /dev/null "$LOCK_FILE"
-  open_and_close "a lock file this user cannot open"
+  for planted in "600 file" "666 file" link fifo; do
+    rm -rf "$LOCK_FILE" "$TEST_HOME/.config"
+    case $planted in
+      *file) install -m "${planted% file}" -o root /dev/null "$LOCK_FILE" ;;
+      link) ln -s "$TEST_HOME/.config" "$LOCK_FILE" ;;
+      fifo) mkfifo -m 666 "$LOCK_FILE" ;;
+    esac
+    open_and_close "a lock file of root: $planted" holds_no_lock
+    [ -d "$TEST_HOME/.config" ] || fail "a lock file of root: $planted: ~/.config is not a folder"
+  done
 else
-  echo "skipped the unopenable lock file case: needs root to make a lock file of another user"
+  echo "skipped the lock files of another user: needs root to plant them"
 fi
 rm -f "$LOCK_FILE"
 echo "PASS"

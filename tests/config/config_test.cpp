@@ -4,9 +4,12 @@
 // manifest address, the downloads folder, and the start-up step that acts on them).
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -210,6 +213,43 @@ TEST_F(SettingsTest, FailedSaveKeepsTheOldFileAndAStaleTemporaryFileDoesNotWiden
   EXPECT_EQ(fileMode(settingsPath), 0600u);
   EXPECT_NE(readWholeFile(settingsPath).find("auth%2FuserName=new\n"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(settingsPath + ".tmp"));
+}
+
+// What another user (root here) put at the settings file's names in the user's folder, read and
+// saved by the user: a link at the temporary name is replaced, never written through; a FIFO and
+// a link to /dev/zero read as an empty file instead of hanging or exhausting memory.
+TEST_F(SettingsTest, PlantedFilesAreNeitherWrittenThroughNorWaitedFor) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to plant files and run the saves as another user";
+  const std::string victim = home / "victim";
+  writeWholeFile(victim, "victim\n");
+  writeWholeFile(settingsPath, "[General]\nauth%2FuserName=Ada\n");
+  ASSERT_EQ(::chown(home.path().c_str(), 65534, 65534), 0);
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(home.path()))
+    ASSERT_EQ(::chown(entry.path().c_str(), 65534, 65534), 0);
+  const std::pair<std::function<void()>, std::string> plants[] = {
+      {[&] { std::filesystem::create_symlink(victim, settingsPath + ".tmp"); }, "Ada"},
+      {[&] { mkfifo(settingsPath.c_str(), 0644); }, ""},
+      {[&] { std::filesystem::create_symlink("/dev/zero", settingsPath); }, ""},
+  };
+  for (const auto& [plant, name] : plants) {
+    if (&plant != &plants[0].first) std::filesystem::remove(settingsPath);
+    plant();
+    const std::string loaded = runInChild([&] {
+      alarm(60);  // a read that hangs fails the test instead of stalling it
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+      const rlimit memory = {rlim_t(1) << 31, rlim_t(1) << 31};  // and one that never ends
+      setrlimit(RLIMIT_AS, &memory);
+#endif
+      LauncherSettings settings = loadSettingsFile();
+      settings.refreshToken = "token";
+      saveSettings(settings);
+      return "loaded " + settings.userName;
+    });
+    EXPECT_EQ(loaded, "loaded " + name) << name;
+    EXPECT_EQ(readWholeFile(victim), "victim\n");
+    ASSERT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(settingsPath))) << name;
+    EXPECT_NE(readWholeFile(settingsPath).find("auth%2FrefreshToken=token\n"), std::string::npos);
+  }
 }
 
 // A process killed at any point of a save leaves either the previous or the new file, whole.

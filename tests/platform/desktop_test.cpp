@@ -42,16 +42,24 @@ TEST(ChooseDirectoryDialog, HostileTitlesAndFoldersArriveByteForByte) {
   EXPECT_EQ(chooseDirectoryDialog("Title", "/start"), "");
 }
 
-TEST(OpenFolderInFileManager, CreatesTheFolderStartsXdgOpenAndLeavesNoZombie) {
+// The file manager (and the browser, started the same way) does not get the single-instance
+// lock: one still open after the launcher crashed would make the next start say "already running".
+TEST(OpenFolderInFileManager, CreatesTheFolderStartsXdgOpenWithoutTheLockAndLeavesNoZombie) {
   TempDir bin;
   ScopedEnv path("PATH", (bin.path() + ":" + getenv("PATH")).c_str());
   writeWholeFile(bin / "xdg-open",
-                 "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0.opened\"\n", 0755);
+                 "#!/bin/sh\nreadlink /proc/$$/fd/* > \"$0.fds\"\n"
+                 "printf '%s' \"$1\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0.opened\"\n",
+                 0755);
+  const int lock = openSingleInstanceLock();
+  ASSERT_GE(lock, 0);
   const std::string folder = bin / "new/nested folder";
   openFolderInFileManager(folder);
   EXPECT_TRUE(fs::is_directory(folder));
   for (int i = 0; i < 2000 && !fs::exists(bin / "xdg-open.opened"); ++i) usleep(10000);
+  close(lock);
   EXPECT_EQ(readWholeFile(bin / "xdg-open.opened"), folder);
+  EXPECT_EQ(readWholeFile(bin / "xdg-open.fds").find(singleInstanceLockPath()), std::string::npos);
   // Nothing is left for us to reap: the program was adopted by init.
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);

@@ -130,9 +130,9 @@ TEST(EditorProcessLaunch, ARowOpensDetachedInItsFolderWithOnlyTheLockInheritedTh
   launcher.addProject("Newest", 300);
   const ProjectRecord project = launcher.addProject("Game", 200);
   launcher.addProject("Gone", 100, /*present=*/false);
-  const std::string lockPath = "/tmp/orvo_launcher_" + std::to_string(getuid()) + ".lock";
-  const int lock = open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);  // inherited on purpose
-  const int stray = socket(AF_INET, SOCK_STREAM, 0);                // a library's, without close-on-exec
+  const std::string lockPath = singleInstanceLockPath();
+  const int lock = openSingleInstanceLock();          // close-on-exec, yet handed on
+  const int stray = socket(AF_INET, SOCK_STREAM, 0);  // a library's, without close-on-exec
   ASSERT_TRUE(lock >= 0 && stray >= 0);
   EXPECT_FALSE(isEditorRunning());
 

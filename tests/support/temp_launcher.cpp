@@ -1,5 +1,6 @@
 #include "support/temp_launcher.h"
 
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -117,8 +118,13 @@ std::string runInChild(const std::function<std::string()>& body) {
   const pid_t child = fork();
   if (child == 0) {
     close(ends[0]);
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-    const std::string text = body();
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    std::string text;
+    try {
+      text = body();
+    } catch (...) {
+      _exit(3);  // never back into the test runner as a second copy of it
+    }
     _exit(write(ends[1], text.data(), text.size()) < 0);
   }
   close(ends[1]);
