@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Journey 5, cancel: "Cancel download" during a slow download ends with "Download cancelled.",
-# no ".part" file is left, and the editor installed before still runs projects (one that cannot
-# be executed is reported in "Cannot open project"; the row's star marks a favourite without
-# opening anything); closing the window during a download ends the launcher promptly, again
-# without a ".part" file.
+# Journey 5, cancel: "Cancel download" while the package server has stalled ends the download
+# within a second with "Download cancelled.", no ".part" file is left, and the editor installed
+# before still runs projects (one that cannot be executed is reported in "Cannot open project";
+# the row's star marks a favourite without opening anything); closing the window during a
+# stalled download, and during a manifest that never comes, ends the launcher within a second
+# with status 0, again without a ".part" file, and the next start is not refused.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs restore sidebar projects installs install
 e2e_world
@@ -13,12 +14,20 @@ project=$(e2e_make_project Keeper)
 e2e_settings stored-refresh-token "Ada Lovelace" ada@example.test "$project"
 e2e_preinstall_editor 1.0.0
 e2e_publish 2.0.0 --encrypt --blob 3000000 >/dev/null
-e2e_control package_rate 20000                                       # a download of minutes
+e2e_control stall_package true                                       # it stops halfway
 e2e_start_launcher
 e2e_go_installs
 e2e_wait 30 sh -c "ls '$LAUNCHER_DIR'/downloads/*.part" >/dev/null || fail "no .part file while downloading"
 e2e_wait_status 30 installs_slow_download "Downloading editor 2.0.0" || fail "no download shown"
+pkg=/packages/orvo-editor-2.0.0.pkg
+clicked=$(date +%s.%N)
 e2e_click_cancel_download
+clicked=$(awk -v t="$clicked" 'BEGIN { printf "%.3f", t + 0.45 }')   # the button acts on release
+e2e_wait 10 e2e_closed_at packages.orvo.test "$pkg" >/dev/null || fail "the stalled download was not ended"
+ended=$(e2e_closed_at packages.orvo.test "$pkg")
+echo "cancel: the stalled download ended $(awk -v a="$clicked" -v b="$ended" 'BEGIN { print b - a }') s after the click"
+e2e_within_a_second "$clicked" "$ended" ||
+  fail "the download ended $(awk -v a="$clicked" -v b="$ended" 'BEGIN { print b - a }') s after the cancel"
 e2e_wait_status 20 installs_cancelled "Download cancelled." || fail "the cancel is not shown"
 e2e_expect_text "$SHOT" "${E2E_INSTALLS_BADGE[@]}" "Failed"
 e2e_rects "$SHOT" "94*s" "W-200*s" "160*s" W "210*s" | grep . >/dev/null || fail "no Retry button after the cancel"
@@ -56,13 +65,36 @@ e2e_wait_text 20 editor_not_executable "${E2E_POPUP[@]}" \
 e2e_close_popup
 chmod 755 "$LAUNCHER_DIR/editor/editor"
 
-# Closing the window in the middle of a download ends the launcher at once and leaves no .part.
+# Closes the window and expects the launcher to end with status 0 within a second.
+close_within_a_second() {
+  local start end
+  start=$(date +%s.%N)
+  close_window "$WINDOW"
+  e2e_wait_exit 15 || fail "the launcher did not end within 15 s of closing $1"
+  end=$(date +%s.%N)
+  echo "close $1: the launcher ended $(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }') s after the close"
+  e2e_within_a_second "$start" "$end" ||
+    fail "the launcher ended $(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }') s after closing $1"
+  [ "$E2E_EXIT" -eq 0 ] || fail "closing $1 ended the launcher with $E2E_EXIT"
+}
+
+# Closing the window in the middle of a stalled download ends the launcher at once and leaves
+# no .part.
 e2e_go_installs
 e2e_click_retry
 e2e_wait 30 sh -c "ls '$LAUNCHER_DIR'/downloads/*.part" >/dev/null || fail "Retry started no download"
-close_window "$WINDOW"
-e2e_wait_exit 15 || fail "the launcher did not end within 15 s of closing during a download"
-[ "$E2E_EXIT" -eq 0 ] || fail "closing during a download ended the launcher with $E2E_EXIT"
+close_within_a_second "during a download"
 [ -z "$(ls "$LAUNCHER_DIR"/downloads/*.part 2>/dev/null)" ] || fail "closing during a download left a .part file"
 [ "$(cat "$LAUNCHER_DIR/editor/.zelvan_editor_version")" = 1.0.0 ] || fail "the installed version changed"
+
+# So does closing it while the manifest never comes; the next start is not refused.
+e2e_control stall_package false stall_manifest true
+asked=$(e2e_requests updates.orvo.test /manifest)
+e2e_start_launcher
+e2e_wait 30 e2e_requests_at_least updates.orvo.test /manifest $((asked + 1)) || fail "no update check started"
+close_within_a_second "during a stalled manifest"
+e2e_control stall_manifest false
+e2e_start_launcher
+grep -q "already running" "$E2E_LOG/launcher.out" && fail "the next start was refused as already running"
+e2e_close_launcher
 e2e_pass

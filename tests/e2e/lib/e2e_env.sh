@@ -609,7 +609,7 @@ n = 0
 try:
     for line in open(sys.argv[1]):
         e = json.loads(line)
-        if e["host"] == sys.argv[2] and e["path"] == sys.argv[3]:
+        if e["host"] == sys.argv[2] and e["path"] == sys.argv[3] and e["method"] != "CLOSED":
             n += 1
 except OSError:
     pass
@@ -618,6 +618,20 @@ EOF
 }
 
 e2e_requests_at_least() { [ "$(e2e_requests "$1" "$2")" -ge "$3" ]; }
+
+# When the launcher last closed a stalled connection (stall_manifest, stall_package):
+# e2e_closed_at HOST PATH -> seconds since the epoch; fails when it has not.
+e2e_closed_at() {
+  "$E2E_PY" - "$E2E_SRV/requests.jsonl" "$1" "$2" <<'EOF'
+import json, sys
+times = [e["time"] for e in map(json.loads, open(sys.argv[1]))
+         if e["host"] == sys.argv[2] and e["path"] == sys.argv[3] and e["method"] == "CLOSED"]
+print(times[-1]) if times else sys.exit(1)
+EOF
+}
+
+# True when END (seconds, as date +%s.%N prints them) lies at most a second after START.
+e2e_within_a_second() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(b - a <= 1.0) }'; }
 
 e2e_pass() {
   echo "screenshots: $E2E_SHOTS"

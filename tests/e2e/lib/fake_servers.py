@@ -28,6 +28,9 @@ rewriting it. Every request is appended to STATE_DIR/requests.jsonl. Members of 
   hold_refresh, hold_manifest,    while true, the refresh grant, the manifest, the verification
   hold_verify, hold_package       and the second half of a package wait (at most 120 s), so a
                                   test sees a passing state for as long as it needs to
+  stall_manifest, stall_package   while true, the manifest is never answered and a package stops
+                                  after its first half; the server then waits for the launcher
+                                  to close the connection and logs when it did (method CLOSED)
 """
 import base64
 import hashlib
@@ -35,6 +38,7 @@ import http.server
 import json
 import os
 import secrets
+import select
 import socketserver
 import ssl
 import sys
@@ -130,6 +134,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if host == "openidconnect.googleapis.com" and path == "/v1/userinfo":
             return self.userinfo(c, e)
         if host == "updates.orvo.test" and path == "/manifest":
+            if c.get("stall_manifest"):
+                return self.stall(e)
             time.sleep(c.get("manifest_delay", 0))
             hold("hold_manifest")
             c = control()
@@ -148,8 +154,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return self.send(400, {"error": "bad json"})
             return self.send(200, {"genuine": digest in c.get("genuine", [])})
         if host in UPDATE_HOSTS and path.startswith("/packages/"):
-            return self.package(c, path[len("/packages/"):])
+            return self.package(c, path[len("/packages/"):], e)
         return self.send(404, {"error": "not found"})
+
+    def stall(self, e):
+        """Sends nothing more and waits, without a limit of its own, for the client to close."""
+        while True:
+            readable, _, _ = select.select([self.connection], [], [], 1.0)
+            if not readable:
+                continue
+            try:
+                if not self.connection.recv(1):
+                    break
+            except ssl.SSLWantReadError:
+                continue
+            except (OSError, ssl.SSLError):
+                break
+        log(dict(e, time=time.time(), method="CLOSED"))
+        self.close_connection = True
 
     def authorize(self, c, e):
         q = dict(urllib.parse.parse_qsl(e["query"], keep_blank_values=True))
@@ -234,7 +256,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.send(401, {"error": "invalid_token"})
         return self.send(200, {"name": c.get("user_name", ""), "email": c.get("user_email", "")})
 
-    def package(self, c, name):
+    def package(self, c, name, e):
         if c.get("package_status"):
             return self.send(c["package_status"], "forced failure\n", "text/plain")
         folder = c.get("package_dir", "")
@@ -261,6 +283,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     if not held and sent >= size // 2:
                         held = True
                         hold("hold_package")
+                        if control().get("stall_package"):
+                            self.wfile.flush()
+                            return self.stall(e)
                     data = f.read(chunk)
                     if not data:
                         break
