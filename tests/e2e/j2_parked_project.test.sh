@@ -29,27 +29,31 @@ e2e_expect_rgb "$SHOT" "190*s" "20*s" "42 42 44" 3                   # still on 
 [ "$(e2e_requests updates.orvo.test /manifest)" -eq 1 ] || fail "a click on a missing project started an install"
 
 # The server recovers; the click parks the project and retries the install (the updater had failed).
+# Each held answer is let go once its screens are taken; all of them are read afterwards.
 e2e_control manifest_status 0
 e2e_control hold_manifest true hold_package true hold_verify true
 e2e_publish 1.2.0 --blob 1000000 >/dev/null
 e2e_click_row 0
 [ "$(e2e_editor_starts)" -eq 0 ] || fail "an editor started although none was installed"
-e2e_shot installs_after_click; shot=$SHOT
-e2e_expect_rgb "$shot" "190*s" "62*s" "42 42 44" 3                   # Installs entry selected
-e2e_expect_text "$shot" "234*s" "16*s" "500*s" "46*s" "Installs"
+e2e_shot installs_after_click; after_click=$SHOT
 e2e_wait 20 e2e_requests_at_least updates.orvo.test /manifest 2 || fail "the click started no install"
-e2e_wait_text 20 installs_checking "${E2E_INSTALLS_SPINNER_TEXT[@]}" "Checking..." || fail "Checking is not shown"
+e2e_capture_held hold_manifest installs_checking; checking=("${CAPTURED[@]}")
+e2e_capture_held hold_package installs_parked_downloading; downloading=("${CAPTURED[@]}")
+e2e_capture_held hold_verify installs_installing; installing=("${CAPTURED[@]}")
+e2e_expect_rgb "$after_click" "190*s" "62*s" "42 42 44" 3             # Installs entry selected
+e2e_expect_text "$after_click" "234*s" "16*s" "500*s" "46*s" "Installs"
+CAPTURED=("${checking[@]}")
+e2e_captured_text "${E2E_INSTALLS_SPINNER_TEXT[@]}" "Checking..." || fail "Checking is not shown"
 e2e_expect_text "$SHOT" "${E2E_INSTALLS_STATUS[@]}" "Checking for updates"
 e2e_expect_text "$SHOT" "${E2E_INSTALLS_BADGE[@]}" "Checking"
-e2e_control hold_manifest false
-e2e_wait_status 30 installs_parked_downloading "Downloading editor 1.2.0" || fail "no download shown"
+CAPTURED=("${downloading[@]}")
+e2e_captured_text "${E2E_INSTALLS_STATUS[@]}" "Downloading editor 1.2.0" || fail "no download shown"
 e2e_expect_rgb "$SHOT" "292*s" "176*s" "245 245 245" 3               # half of it is in: filled...
 e2e_expect_rgb "$SHOT" "W-24*s-170*s" "176*s" "64 64 70" 3           # ...up to the middle
-e2e_control hold_package false
-e2e_wait_text 30 installs_installing "${E2E_INSTALLS_SPINNER_TEXT[@]}" "Installing..." || fail "Installing is not shown"
+CAPTURED=("${installing[@]}")
+e2e_captured_text "${E2E_INSTALLS_SPINNER_TEXT[@]}" "Installing..." || fail "Installing is not shown"
 e2e_expect_text "$SHOT" "${E2E_INSTALLS_STATUS[@]}" "Installing editor 1.2.0"
 e2e_expect_text "$SHOT" "${E2E_INSTALLS_BADGE[@]}" "Installing"
-e2e_control hold_verify false
 
 e2e_wait 60 e2e_editor_started 1 || fail "the parked project was not opened after the install"
 grep -qxF "arg=$project" "$E2E_LOG/editor.log" || fail "editor arguments: $(cat "$E2E_LOG/editor.log")"
@@ -92,11 +96,11 @@ e2e_publish 1.3.0 --blob 1000000 >/dev/null
 e2e_control package_chunked true hold_package true
 e2e_go_installs
 e2e_click_check_updates
-e2e_wait_status 30 installs_unknown_size_downloading "Downloading editor 1.3.0" || fail "no download shown"
-e2e_wait_text 20 installs_unknown_size "${E2E_INSTALLS_BYTES[@]}" "/ unknown" || fail "an unknown size is not shown"
+e2e_capture_held hold_package installs_unknown_size
+e2e_captured_text "${E2E_INSTALLS_BYTES[@]}" "/ unknown" || fail "an unknown size is not shown"
+e2e_expect_text "$SHOT" "${E2E_INSTALLS_STATUS[@]}" "Downloading editor 1.3.0"
 e2e_expect_rgb "$SHOT" "292*s" "176*s" "64 64 70" 3
 bytes_text=$(e2e_ocr "$SHOT" "${E2E_INSTALLS_BYTES[@]}")
-e2e_control hold_package false
 case "${bytes_text// /}" in
   *[1-9]*KB/unknown* | *[1-9]*MB/unknown*) ;;
   *) fail "a download of unknown size does not count what it received: it reads '$bytes_text'" ;;

@@ -18,17 +18,18 @@ e2e_settings stored-refresh-token "Old Name" old@example.test \
 # Signed in from the first frame, with the stored identity while the refresh is under way.
 e2e_control hold_refresh true
 e2e_start_launcher
-e2e_shot restoring
-[ "$(e2e_bbox "$SHOT" "13 110 253" 2 0 0 "W*0.4" H)" = none ] || fail "the welcome screen showed during the restore"
-e2e_expect_rgb "$SHOT" "194*s" "H-100*s" "26 26 28" 3                # the account card
-e2e_expect_text "$SHOT" "54*s" "H-104*s" "190*s" "H-82*s" "Old Name"
+e2e_shot restoring; restoring=$SHOT
 [ "$(e2e_requests oauth2.googleapis.com /token)" -ge 1 ] || fail "no refresh was started at start-up"
 # Google may take its time: an answer 8 s after the request still restores the session (the
-# token worker waits for answers as long as its read time-out, 300 s).
+# token worker waits for answers as long as its read time-out, 300 s). The screen of the
+# restore is read once the answer has gone.
 asked=$("$E2E_PY" -c 'import json, sys; print(int(next(json.loads(l)["time"] for l in open(sys.argv[1]) if "/token" in l)))' \
   "$E2E_SRV/requests.jsonl")
 while [ "$(date +%s)" -lt $((asked + 8)) ]; do sleep 0.2; done
 e2e_control hold_refresh false
+[ "$(e2e_bbox "$restoring" "13 110 253" 2 0 0 "W*0.4" H)" = none ] || fail "the welcome screen showed during the restore"
+e2e_expect_rgb "$restoring" "194*s" "H-100*s" "26 26 28" 3           # the account card
+e2e_expect_text "$restoring" "54*s" "H-104*s" "190*s" "H-82*s" "Old Name"
 if ! e2e_wait 20 e2e_setting_is 'auth%2FuserName' "Ada Lovelace"; then
   e2e_shot slow_token_answer
   e2e_shows_text "$SHOT" 0 0 "W*0.4" H "Could not reach Google's token endpoint" >/dev/null &&

@@ -56,7 +56,7 @@ e2e_shot favourite
 
 # An editor that cannot be executed: the click says why in "Cannot open project".
 chmod 644 "$LAUNCHER_DIR/editor/editor"
-sleep 1.5
+sleep 2                                                              # past the launch guard
 e2e_click_row 0
 e2e_wait_text 20 editor_not_executable "${E2E_POPUP[@]}" \
   "The editor process failed to start (check the executable and its permissions)." ||

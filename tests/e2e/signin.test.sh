@@ -48,9 +48,8 @@ touch "$E2E_LOG/browser.hold"
 e2e_click "($bx0+$bx1)/2" "($by0+$by1)/2"
 e2e_wait 20 grep -q '^open https://accounts.google.com/o/oauth2/v2/auth?client_id=' "$E2E_LOG/xdg-open.log" ||
   fail "Sign in did not open the browser"
-e2e_shot waiting
+e2e_shot waiting; waiting=$SHOT
 [ "$(sign_in_button "$SHOT")" = none ] || fail "the Sign in button is still shown while waiting"
-e2e_expect_text "$SHOT" "$bx0" "$by0" "$bx1" "$by0+120" "Finish signing in in your browser."
 # "Cancel" lies under the waiting text: the only dark button of the panel (320 px with its border).
 read -r cx cy cw ch _ <<<"$(e2e_rects "$SHOT" "320*s-2" 0 "$by0" "W*0.4" H | grep ' 32 32 32$' | head -n 1)"
 [ -n "$cx" ] || fail "no Cancel button while waiting"
@@ -64,6 +63,7 @@ for _ in $(seq 1 60); do
 done
 [ -n "$cancelled" ] || fail "Cancel did not bring back the Sign in button"
 rm -f "$E2E_LOG/browser.hold"
+e2e_expect_text "$waiting" "$bx0" "$by0" "$bx1" "$by0+120" "Finish signing in in your browser."
 # The browser answers the abandoned attempt's listener, which is closed: nothing may come of it.
 e2e_wait 30 grep -q '^browser ' "$E2E_LOG/xdg-open.log" || fail "the held browser never finished"
 grep -q '^browser ok' "$E2E_LOG/xdg-open.log" && fail "the cancelled attempt's listener still answered"
@@ -118,9 +118,9 @@ e2e_close_launcher
 e2e_control hold_refresh true
 e2e_start_launcher
 e2e_shot restoring
+e2e_control hold_refresh false
 [ "$(sign_in_button "$SHOT")" = none ] || fail "the welcome screen showed during the silent restore"
 e2e_expect_text "$SHOT" "54*s" "H-104*s" "190*s" "H-82*s" "Ada Lovelace"
-e2e_control hold_refresh false
 e2e_wait 20 e2e_requests_at_least openidconnect.googleapis.com /v1/userinfo 2 || fail "the restore did not finish"
 grep -q "\"body\": \"client_id=[^\"]*&client_secret=[^\"]*&grant_type=refresh_token&refresh_token=$token\"" \
   "$E2E_SRV/requests.jsonl" || fail "the restore did not present the stored token"

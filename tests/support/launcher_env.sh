@@ -7,6 +7,9 @@ SUPPORT_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # Under AddressSanitizer the real window's graphics driver leaks a few bytes at exit from an
 # unloaded module that cannot be suppressed by name; leaks are checked by the unit tests.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+# ImageMagick and tesseract would run a thread per core, each spinning for the others: on a
+# machine busy with other work one small picture then takes minutes. One thread each.
+export OMP_THREAD_LIMIT=1 MAGICK_THREAD_LIMIT=1
 TEST_TMP=$(mktemp -d /tmp/orvo_script_test_XXXXXX)
 chmod 755 "$TEST_TMP"
 XVFB_PID=""
@@ -100,12 +103,6 @@ wait_for_exit() {
   done
   EXIT_STATUS=0
   wait "$pid" || EXIT_STATUS=$?
-}
-
-# Saves a PNG of one window.
-screenshot_window() {
-  local id=$1 file=$2
-  import -window "$id" "$file" 2>/dev/null || fail "could not take a screenshot"
 }
 
 # Number of distinct colours in a picture (a blank window has one or two).

@@ -47,7 +47,8 @@ e2e_cleanup() {
   if [ "$status" -ne 0 ] && [ "$status" -ne 77 ] && [ -n "${E2E_SHOTS:-}" ]; then
     mkdir -p "$E2E_SHOTS/failure"
     cp -r "${E2E_LOG:-/nonexistent}" "$E2E_SHOTS/failure/log" 2>/dev/null || true
-    cp "${E2E_SRV:-/nonexistent}/requests.jsonl" "${E2E_SRV:-/nonexistent}/control.json" "$E2E_SHOTS/failure/" 2>/dev/null || true
+    cp "${E2E_SRV:-/nonexistent}/requests.jsonl" "${E2E_SRV:-/nonexistent}/control.json" \
+      "${E2E_SRV:-/nonexistent}/holds.log" "$E2E_SHOTS/failure/" 2>/dev/null || true
     cp "${SETTINGS_FILE:-/nonexistent}" "$E2E_SHOTS/failure/" 2>/dev/null || true
     ls -laR "${LAUNCHER_DIR:-/nonexistent}" >"$E2E_SHOTS/failure/launcher_dir.txt" 2>/dev/null || true
     {
@@ -329,10 +330,12 @@ e2e_start_launcher() {
   dpi=$(xprop -root RESOURCE_MANAGER 2>/dev/null | sed -n 's/.*Xft\.dpi:[^0-9]*\([0-9.]*\).*/\1/p' | head -n 1 || true)
   E2E_SCALE=1
   [ -n "$dpi" ] && E2E_SCALE=$(awk -v d="$dpi" 'BEGIN { printf "%g", d / 96 }')
-  # Wait for the first drawn frames (a loaded machine may take a while), then for the reveal.
+  # Wait for the first drawn frames (a loaded machine may take a while), then for the reveal
+  # to end, which takes more frames the busier the machine: two screenshots in a row alike (a
+  # screen with a spinner never settles; after 10 s the journey goes on).
   local end=$((SECONDS + 30))
   while :; do
-    # import itself, not screenshot_window: a window not yet viewable is no failure here.
+    # A window not yet viewable is no failure here.
     if import -window "$WINDOW" "$TEST_TMP/first_frame.png" 2>/dev/null &&
       [ "$(colour_count "$TEST_TMP/first_frame.png" 2>/dev/null || echo 0)" -gt 20 ]; then
       break
@@ -340,7 +343,13 @@ e2e_start_launcher() {
     [ "$SECONDS" -lt "$end" ] || fail "the launcher window stayed blank"
     sleep 0.2
   done
-  sleep 0.8
+  end=$((SECONDS + 10))
+  while [ "$SECONDS" -lt "$end" ]; do
+    sleep 0.3
+    import -window "$WINDOW" "$TEST_TMP/next_frame.png" 2>/dev/null || continue
+    compare -metric AE "$TEST_TMP/first_frame.png" "$TEST_TMP/next_frame.png" null: 2>/dev/null && break
+    mv "$TEST_TMP/next_frame.png" "$TEST_TMP/first_frame.png"
+  done
 }
 
 # Waits up to SECONDS for the launcher to end and sets E2E_EXIT to its status (in this shell,
@@ -445,11 +454,12 @@ e2e_move_away() {
 }
 
 # Presses keys held long enough for a frame to see them (this Dear ImGui reads the key state
-# once per frame): e2e_keys ctrl a   presses ctrl, then a, and lets go in reverse order.
+# once per frame, and frames come slowly on a busy machine; where the journeys press keys, a
+# repeat does no harm): e2e_keys ctrl a   presses ctrl, then a, and lets go in reverse order.
 e2e_keys() {
   local key
   for key in "$@"; do xdotool keydown "$key"; sleep 0.05; done
-  sleep 0.2
+  sleep 1
   for key in $(printf '%s\n' "$@" | tac); do xdotool keyup "$key"; sleep 0.05; done
   sleep 0.2
 }
@@ -467,6 +477,43 @@ e2e_import() {
     sleep 0.3
   done
   fail "could not take a screenshot of the window"
+}
+
+# Screens of a passing state that the server holds up: e2e_capture_held HOLD NAME waits until the
+# server holds the answer HOLD (hold_manifest, hold_package, ...), takes screenshots NAME for about
+# two seconds, and releases the answer; CAPTURED lists them, newest last. They are read only
+# afterwards (e2e_captured_text): reading them takes as long as the machine is busy, and the
+# launcher's wait for the answer is bounded.
+e2e_capture_held() {
+  local hold=$1 name=$2 start now
+  e2e_wait 30 test -e "$E2E_SRV/holding/$hold" || fail "the server never held the $hold answer"
+  CAPTURED=()
+  start=${EPOCHREALTIME//[.,]/}
+  while :; do
+    sleep 0.3
+    E2E_STEP=$((E2E_STEP + 1))
+    CAPTURED+=("$E2E_SHOTS/$(printf '%02d' "$E2E_STEP")_$name.png")
+    e2e_import "${CAPTURED[-1]}"
+    now=${EPOCHREALTIME//[.,]/}
+    [ ${#CAPTURED[@]} -ge 2 ] && [ $((now - start)) -ge 2000000 ] && break
+  done
+  e2e_control "$hold" false
+  SHOT=${CAPTURED[-1]}
+  E2E_LAST_SHOT=$SHOT
+}
+
+# The newest of CAPTURED that shows the text in the region becomes SHOT:
+# e2e_captured_text X0 Y0 X1 Y1 TEXT
+e2e_captured_text() {
+  local i
+  for ((i = ${#CAPTURED[@]} - 1; i >= 0; i--)); do
+    if e2e_shows_text "${CAPTURED[$i]}" "$@" >/dev/null; then
+      SHOT=${CAPTURED[$i]}
+      E2E_LAST_SHOT=$SHOT
+      return 0
+    fi
+  done
+  return 1
 }
 
 # Takes a screenshot NAME (numbered in the order taken); its path goes to SHOT.

@@ -26,8 +26,11 @@ rewriting it. Every request is appended to STATE_DIR/requests.jsonl. Members of 
   host_certs                      host name -> "untrusted" (self-signed) or "wrong_name" (the
                                   test CA's, for another host): what that host presents
   hold_refresh, hold_manifest,    while true, the refresh grant, the manifest, the verification
-  hold_verify, hold_package       and the second half of a package wait (at most 120 s), so a
-                                  test sees a passing state for as long as it needs to
+  hold_verify, hold_package       and the second half of a package wait, so a test sees a passing
+                                  state; STATE_DIR/holding/NAME exists while NAME holds an answer.
+                                  A hold ends by itself well inside the launcher's read time-out
+                                  for that answer (HOLD_LIMITS; noted in STATE_DIR/holds.log), so
+                                  a slow test never turns into a launcher that gave up
   stall_manifest, stall_package   while true, the manifest is never answered and a package stops
                                   after its first half; the server then waits for the launcher
                                   to close the connection and logs when it did (method CLOSED)
@@ -63,10 +66,28 @@ def control():
         return {}
 
 
+# Seconds a hold lasts at most, against the launcher's read time-outs: the token worker 300 s,
+# the manifest 30 s, the verification 15 s, a package 120 s.
+HOLD_LIMITS = {"hold_refresh": 120, "hold_manifest": 20, "hold_verify": 8, "hold_package": 90}
+
+
 def hold(name):
-    end = time.time() + 120
-    while control().get(name) and time.time() < end:
+    if not control().get(name):
+        return
+    marker = os.path.join(STATE, "holding", name)
+    os.makedirs(os.path.dirname(marker), exist_ok=True)
+    open(marker, "w").close()
+    start = time.time()
+    while control().get(name) and time.time() < start + HOLD_LIMITS[name]:
         time.sleep(0.1)
+    try:
+        os.remove(marker)
+    except FileNotFoundError:  # a second request held at the same time ended first
+        pass
+    with LOCK:
+        with open(os.path.join(STATE, "holds.log"), "a") as f:
+            how = "released" if not control().get(name) else "ended by itself"
+            f.write("%s %s after %.1f s\n" % (name, how, time.time() - start))
 
 
 def log(entry):
