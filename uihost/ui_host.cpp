@@ -181,6 +181,7 @@ struct UiHostState {
   bool forceRender = true;              // resize, expose or new textures: draw the whole window
   bool lastChanged = true;              // the last frame differed from the one before it
   bool inputArrived = false;            // a GLFW input callback ran since the last frame began
+  bool answeredInput = false;           // the last frame took input: what it changed shows next frame
   double lastFrameStart = 0;            // glfwGetTime at the start of the last frame
   double lastFrameDue = 0;              // when the last frame was due (see beginFrame)
   // Presenting a sub-rectangle (GLX_MESA_copy_sub_buffer): the back buffer is never swapped, so it
@@ -378,12 +379,14 @@ bool UiHost::beginFrame() {
   int fbWidth = 0, fbHeight = 0;
   glfwGetFramebufferSize(window, &fbWidth, &fbHeight);
   const bool visible = fbWidth > 0 && fbHeight > 0;
-  const bool busy =
-      visible && (impl_->forceRender || impl_->lastChanged || uiThemeAnimating() || uiThemeFontsPending());
+  const bool busy = visible && (impl_->forceRender || impl_->lastChanged || impl_->answeredInput ||
+                                uiThemeAnimating() || uiThemeFontsPending());
   if (!busy) waitForWork(*impl_, idlePoll, idlePollSeconds);
   // A steady cadence: a frame is due one interval after the previous one was due, so sleeping a
   // little long does not lower the rate; after a pause the cadence starts anew.
   const double interval = impl_->inputArrived ? kFrameInterval : kAnimationInterval;
+  // A click acts while its frame is drawn (a row switching the page, say): one more frame shows it.
+  impl_->answeredInput = impl_->inputArrived;
   impl_->inputArrived = false;
   const double now = glfwGetTime();
   double due = impl_->lastFrameDue + interval;
