@@ -1,11 +1,16 @@
-// Frame pacing of the real window: frames per second while a spinner turns, and the CPU the
-// process spends while nothing changes. Needs a display (Xvfb is fine).
+// Frame pacing of the real window: frames drawn per second while a spinner turns, the share of the
+// window each of them redraws, and the CPU the process spends then and while nothing changes (an
+// idle window sleeps until woken: a thread wakes it at the end). Needs a display (Xvfb is fine).
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
+
+#define GLFW_INCLUDE_NONE
+#include <GLFW/glfw3.h>
 
 #include "uihost/ui_host.h"
 #include "uihost/ui_theme.h"
@@ -72,17 +77,34 @@ void BM_FramePacing(benchmark::State& state) {
   }
   uiThemeInitialize(host.integration);
   for (auto _ : state) {
-    runFrames(host, 1.0, false);  // settle: reveal-free start, first uploads
-    const double animatingSeconds = 3.0;
-    const int animatingFrames = runFrames(host, animatingSeconds, true);
-    runFrames(host, 0.5, false);
+    runFrames(host, 1.0, true);  // settle: first uploads
+    const double animatingSeconds = 5.0;
+    const UiHostStats before = host.stats();
+    double cpuBefore = processCpuSeconds();
+    runFrames(host, animatingSeconds, true);
+    const double animatingCpu = processCpuSeconds() - cpuBefore;
+    const double frames = static_cast<double>(host.stats().framesRendered - before.framesRendered);
+    const double pixels = static_cast<double>(host.stats().pixelsRendered - before.pixelsRendered);
+    // The spinner goes: two frames settle, then the window sleeps until the waker.
     const double idleSeconds = 5.0;
-    const double cpuBefore = processCpuSeconds();
-    const int idleFrames = runFrames(host, idleSeconds, false);
-    const double cpu = processCpuSeconds() - cpuBefore;
-    state.counters["animating_fps"] = animatingFrames / animatingSeconds;
-    state.counters["idle_frames_per_s"] = idleFrames / idleSeconds;
-    state.counters["idle_cpu_percent"] = 100.0 * cpu / idleSeconds;
+    const UiHostStats idleBefore = host.stats();
+    cpuBefore = processCpuSeconds();
+    std::thread waker([&] {
+      std::this_thread::sleep_for(std::chrono::duration<double>(idleSeconds));
+      UiHost::wake();
+    });
+    runFrames(host, idleSeconds, false);
+    waker.join();
+    const double idleCpu = processCpuSeconds() - cpuBefore;
+    int width = 0, height = 0;
+    glfwGetFramebufferSize(glfwGetCurrentContext(), &width, &height);
+    state.counters["partial_redraw"] = host.stats().partialRedraw ? 1 : 0;
+    state.counters["animating_fps"] = frames / animatingSeconds;
+    state.counters["animating_cpu_percent"] = 100.0 * animatingCpu / animatingSeconds;
+    state.counters["redrawn_share_percent"] = frames > 0 ? 100.0 * pixels / frames / (width * height) : 0;
+    state.counters["idle_frames"] =
+        static_cast<double>(host.stats().framesRendered - idleBefore.framesRendered);
+    state.counters["idle_cpu_percent"] = 100.0 * idleCpu / idleSeconds;
   }
   host.shutdown();
 }

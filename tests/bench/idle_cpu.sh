@@ -64,6 +64,8 @@ echo "load before: $(uptime)"
 failed=""
 for projects in ${BENCH_PROJECTS:-0 10000 100000}; do
   write_settings "$projects"
+  e2e_preinstall_editor 1.0.0
+  rm -rf "$LAUNCHER_DIR/downloads"
   e2e_control manifest "$manifest_current" hold_manifest true package_rate 0
   e2e_start_launcher
 
@@ -72,11 +74,12 @@ for projects in ${BENCH_PROJECTS:-0 10000 100000}; do
   e2e_move_away
   sleep 1
   measure spinner
-  awk -v p="$PERCENT" -v f="$FPS" 'BEGIN { exit !(p < 20 && f >= 30) }' || failed+=" spinner@$projects"
+  # 30 frames a second is the cap; counting over a whole number of seconds may miss one.
+  awk -v p="$PERCENT" -v f="$FPS" 'BEGIN { exit !(p < 20 && f >= 29.9) }' || failed+=" spinner@$projects"
 
   # The check ends (the installed editor is current); nothing changes on the Projects page.
   e2e_control hold_manifest false
-  e2e_wait_status 30 checked "Installed" || fail "the update check did not end"
+  e2e_wait_status 120 checked "Installed" || fail "the update check did not end"
   e2e_go_projects
   e2e_move_away
   sleep 2
@@ -88,7 +91,7 @@ for projects in ${BENCH_PROJECTS:-0 10000 100000}; do
   e2e_go_installs
   e2e_click_check_updates
   e2e_move_away
-  e2e_wait_status 30 downloading "Downloading" || fail "the download did not start"
+  e2e_wait_status 120 downloading "Downloading" || fail "the download did not start"
   measure download
   awk -v p="$PERCENT" 'BEGIN { exit !(p < 15) }' || failed+=" download@$projects"
   e2e_close_launcher

@@ -27,6 +27,19 @@ e2e_click_row 1
 e2e_shot missing_clicked
 e2e_expect_rgb "$SHOT" "190*s" "20*s" "42 42 44" 3                   # still on Projects
 [ "$(e2e_requests updates.orvo.test /manifest)" -eq 1 ] || fail "a click on a missing project started an install"
+# Its folder coming back, and going again, shows while the window idles: no input needed.
+gone_is_red() {
+  e2e_import "$TEST_TMP/gone.png"
+  local box
+  box=$(e2e_bbox "$TEST_TMP/gone.png" "239 68 68" 40 "280*s" "$(e2e_row_y 1)-20*s" "400*s" "$(e2e_row_y 1)-4*s")
+  if [ "$1" = yes ]; then [ "$box" != none ]; else [ "$box" = none ]; fi
+}
+e2e_move_away
+sleep 1
+mkdir "$(dirname "$gone")"
+e2e_wait 10 gone_is_red no || fail "an idle window did not notice the project folder come back"
+rmdir "$(dirname "$gone")"
+e2e_wait 10 gone_is_red yes || fail "an idle window did not notice the project folder go"
 
 # The server recovers; the click parks the project and retries the install (the updater had failed).
 # Each held answer is let go once its screens are taken; all of them are read afterwards.

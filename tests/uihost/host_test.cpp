@@ -1,5 +1,6 @@
 #include "uihost/ui_host.h"
 
+#include <GL/gl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/temp_launcher.h"
 #include "uihost/ui_theme.h"
@@ -146,6 +148,67 @@ TEST(UiHost, AnIdleWindowSleepsUntilAWakeOrItsPollSeesAChange) {
       EXPECT_LE(polls.load(), 4) << "the poll runs twice a second";
     else
       EXPECT_EQ(polls.load(), 0) << "no poll without an interval";
+  }
+  host.shutdown();
+}
+
+// A changed frame is drawn again only where it changed (a spinner: its own square), and the
+// window then shows exactly what drawing the whole frame shows.
+TEST(UiHost, RedrawingTheChangedPartShowsWhatAWholeRedrawShows) {
+  OwnDisplay display;
+  ASSERT_TRUE(display.ready()) << "Xvfb did not start";
+  UiHost host;
+  std::string error;
+  ASSERT_TRUE(host.initialize(UiHostDesc{"Partial", 640, 400, 320, 200}, &error)) << error;
+  uiThemeInitialize(host.integration);
+  float spin = 0.0f, shade = 0.1f;
+  auto frame = [&] {
+    UiHost::wake();  // an unchanged frame before would leave the loop asleep
+    ASSERT_TRUE(host.beginFrame());
+    uiThemeSetScale(host.dpiScale());
+    uiThemeTick(host.deltaTime);
+    uiThemeApplyStyle();
+    ImGui::SetNextWindowPos(ImVec2(0, 0));
+    ImGui::SetNextWindowSize(ImVec2(640, 400));
+    ImGui::Begin("##partial", nullptr, ImGuiWindowFlags_NoDecoration);
+    ImDrawList* list = ImGui::GetWindowDrawList();
+    list->AddRectFilled(ImVec2(20, 20), ImVec2(620, 380), uiThemeCard(), 12.0f);
+    for (int line = 0; line < 12; ++line)
+      list->AddText(ImVec2(40, 40.0f + 20 * line), uiThemeForeground(), "Checking for updates...");
+    uiThemeSpinner(list, ImVec2(400, 200), 24.0f, spin, uiThemeMutedForeground());
+    const float x = 300 + 100 * spin;  // a mark that moves on, leaving its old place
+    list->AddRectFilled(ImVec2(x, 230), ImVec2(x + 10.5f, 240.5f), uiThemeForeground(), 3.0f);
+    ImGui::End();
+    const float clear[4] = {shade, shade, shade, 1.0f};
+    ASSERT_TRUE(host.presentFrame(clear));
+  };
+  // The picture the window shows: with partial redraw the back buffer is never swapped; it holds the
+  // window's picture, of which each frame copies the changed part to the screen.
+  auto shown = [] {
+    std::vector<unsigned char> pixels(640 * 400 * 4);
+    glReadBuffer(GL_BACK);
+    glReadPixels(0, 0, 640, 400, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    return pixels;
+  };
+  frame();
+  for (spin = 0.1f; spin < 1.0f; spin += 0.15f) frame();
+  const UiHostStats before = host.stats();
+  spin = 1.05f;
+  frame();
+  const std::vector<unsigned char> partial = shown();
+  const uint64_t redrawn = host.stats().pixelsRendered - before.pixelsRendered;
+  EXPECT_EQ(host.stats().framesRendered, before.framesRendered + 1);
+  if (host.stats().partialRedraw) {
+    EXPECT_LT(redrawn, 640u * 400u / 20) << "more than the spinner was drawn";
+  }
+  // Another clear colour, then the same frame again: both drawn whole.
+  shade = 0.3f;
+  frame();
+  shade = 0.1f;
+  frame();
+  EXPECT_EQ(host.stats().pixelsRendered - before.pixelsRendered, redrawn + 2u * 640u * 400u);
+  if (host.stats().partialRedraw) {
+    EXPECT_TRUE(partial == shown()) << "the partly redrawn window differs from a whole redraw";
   }
   host.shutdown();
 }
