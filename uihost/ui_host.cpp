@@ -229,23 +229,39 @@ void installInputCallbacks(GLFWwindow* window) {
   glfwSetCharCallback(window, [](GLFWwindow* w, unsigned int) { onInput(w); });
 }
 
-// Sleeps until there is something to draw: input, a wake from a worker, an expose, or an idle poll
-// that reports a change. Without a poll it waits without a time-out.
+// When the caret of a focused text field next blinks, as Dear ImGui draws it (on while its timer
+// is below 0 or its phase within a 1.2 s period is at most 0.8 s); DBL_MAX when no caret blinks.
+double nextCaretBlink(double lastFrameStart) {
+  const ImGuiContext* g = ImGui::GetCurrentContext();
+  if (!g || !g->IO.ConfigInputTextCursorBlink || !g->IO.WantTextInput || g->ActiveId == 0 ||
+      g->InputTextState.ID != g->ActiveId)
+    return DBL_MAX;
+  const double timer = g->InputTextState.CursorAnim;
+  const double phase = std::fmod(timer, 1.2);
+  const double wait = timer < 0.0 ? 0.8 - timer : phase <= 0.8 ? 0.8 - phase : 1.2 - phase;
+  return lastFrameStart + wait + 0.01;
+}
+
+// Sleeps until there is something to draw: input, a wake from a worker, an expose, a caret's blink,
+// or an idle poll that reports a change. Otherwise it waits without a time-out.
 void waitForWork(UiHostState& impl, const std::function<bool()>& poll, double pollSeconds) {
+  const bool polling = poll && pollSeconds > 0.0;
   double nextPoll = impl.lastFrameStart + pollSeconds;
+  const double caretBlink = nextCaretBlink(impl.lastFrameStart);
   for (;;) {
     if (gWoken.exchange(false) || glfwWindowShouldClose(impl.window)) return;
-    if (poll && pollSeconds > 0.0) {
-      const double now = glfwGetTime();
-      if (now >= nextPoll) {
-        nextPoll = now + pollSeconds;
-        if (poll()) return;
-        continue;
-      }
-      glfwWaitEventsTimeout(nextPoll - now);
-    } else {
-      glfwWaitEvents();
+    const double now = glfwGetTime();
+    if (now >= caretBlink) return;
+    if (polling && now >= nextPoll) {
+      nextPoll = now + pollSeconds;
+      if (poll()) return;
+      continue;
     }
+    const double until = std::min(caretBlink, polling ? nextPoll : DBL_MAX);
+    if (until == DBL_MAX)
+      glfwWaitEvents();
+    else
+      glfwWaitEventsTimeout(until - now);
     if (impl.inputArrived || impl.forceRender) return;
   }
 }
