@@ -33,6 +33,10 @@ namespace {
 
 constexpr double kFrameInterval = 1.0 / 60.0;      // frames that answer input
 constexpr double kAnimationInterval = 1.0 / 30.0;  // every other frame
+// Frames drawn after input or a wake whatever they show: Dear ImGui shows some changes a frame or
+// two late (a click's release is read a frame after its press; a page chosen by a click is drawn
+// the frame after; a new popup's first frame is hidden while it measures itself).
+constexpr int kSettleFrames = 3;
 
 using CopySubBufferFn = void (*)(_XDisplay* display, unsigned long drawable, int x, int y, int width,
                                  int height);
@@ -180,8 +184,8 @@ struct UiHostState {
   int shownWidth = 0, shownHeight = 0;  // framebuffer size of the frame on screen
   bool forceRender = true;              // resize, expose or new textures: draw the whole window
   bool lastChanged = true;              // the last frame differed from the one before it
-  bool inputArrived = false;            // a GLFW input callback ran since the last frame began
-  bool answeredInput = false;           // the last frame took input: what it changed shows next frame
+  bool inputArrived = false;            // a GLFW input callback ran since the last events were read
+  int settleFrames = 0;                 // frames still to draw after input or a wake (kSettleFrames)
   double lastFrameStart = 0;            // glfwGetTime at the start of the last frame
   double lastFrameDue = 0;              // when the last frame was due (see beginFrame)
   // Presenting a sub-rectangle (GLX_MESA_copy_sub_buffer): the back buffer is never swapped, so it
@@ -395,14 +399,17 @@ bool UiHost::beginFrame() {
   int fbWidth = 0, fbHeight = 0;
   glfwGetFramebufferSize(window, &fbWidth, &fbHeight);
   const bool visible = fbWidth > 0 && fbHeight > 0;
-  const bool busy = visible && (impl_->forceRender || impl_->lastChanged || impl_->answeredInput ||
+  const bool busy = visible && (impl_->forceRender || impl_->lastChanged || impl_->settleFrames > 0 ||
                                 uiThemeAnimating() || uiThemeFontsPending());
-  if (!busy) waitForWork(*impl_, idlePoll, idlePollSeconds);
+  if (busy) {
+    impl_->settleFrames = std::max(0, impl_->settleFrames - 1);
+  } else {
+    waitForWork(*impl_, idlePoll, idlePollSeconds);
+    impl_->settleFrames = kSettleFrames;
+  }
   // A steady cadence: a frame is due one interval after the previous one was due, so sleeping a
   // little long does not lower the rate; after a pause the cadence starts anew.
   const double interval = impl_->inputArrived ? kFrameInterval : kAnimationInterval;
-  // A click acts while its frame is drawn (a row switching the page, say): one more frame shows it.
-  impl_->answeredInput = impl_->inputArrived;
   impl_->inputArrived = false;
   const double now = glfwGetTime();
   double due = impl_->lastFrameDue + interval;
@@ -411,6 +418,7 @@ bool UiHost::beginFrame() {
   impl_->lastFrameDue = due;
   glfwPollEvents();
   if (glfwWindowShouldClose(window)) return false;
+  if (impl_->inputArrived) impl_->settleFrames = kSettleFrames;
 
   impl_->lastFrameStart = glfwGetTime();
   uiThemePrepareFrame();

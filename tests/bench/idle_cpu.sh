@@ -46,8 +46,10 @@ EOF
 ticks() { echo $(($(e2e_proc_stat "$LAUNCHER_PID" 12) + $(e2e_proc_stat "$LAUNCHER_PID" 13))); }
 hz=$(getconf CLK_TCK)
 
-# measure LABEL: CPU share and frame rate over $seconds; sets PERCENT and FPS.
+# measure LABEL [SECONDS]: CPU share and frame rate; sets PERCENT and FPS. A clock tick is 1/100 s:
+# idle needs 30 s to tell 0.1 % from 0.2 %.
 measure() {
+  local seconds=${2:-$seconds}
   "$E2E_PY" "$BENCH_DIR/x11_frame_rate.py" "$WINDOW" "$seconds" >"$TEST_TMP/fps" &
   local counter=$! before after
   before=$(ticks)
@@ -74,8 +76,8 @@ for projects in ${BENCH_PROJECTS:-0 10000 100000}; do
   e2e_move_away
   sleep 1
   measure spinner
-  # 30 frames a second is the cap; counting over a whole number of seconds may miss one.
-  awk -v p="$PERCENT" -v f="$FPS" 'BEGIN { exit !(p < 20 && f >= 29.9) }' || failed+=" spinner@$projects"
+  # 30 frames a second is the cap; the counter, a process of its own on a busy machine, may miss one.
+  awk -v p="$PERCENT" -v f="$FPS" 'BEGIN { exit !(p < 20 && f >= 29.5) }' || failed+=" spinner@$projects"
 
   # The check ends (the installed editor is current); nothing changes on the Projects page.
   e2e_control hold_manifest false
@@ -83,7 +85,7 @@ for projects in ${BENCH_PROJECTS:-0 10000 100000}; do
   e2e_go_projects
   e2e_move_away
   sleep 2
-  measure idle
+  measure idle "${BENCH_IDLE_SECONDS:-30}"
   awk -v p="$PERCENT" 'BEGIN { exit !(p < 0.2) }' || failed+=" idle@$projects"
 
   # A download of a newer version at 4 MB/s: the progress bar moves on Installs.
