@@ -57,6 +57,7 @@ int main() {
     return 0;
   }
 
+  raiseDescriptorLimit();
   AppState app;
   loadAppConfiguration(app);
 

@@ -1,6 +1,5 @@
 #include "auth/auth_session.h"
 
-#include <httplib.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
@@ -123,13 +122,7 @@ void endTokenWorker(AuthSession& session) {
 }
 
 void stopCallbackServer(AuthSession& session) {
-  if (session.server) {
-    session.server->stop();
-    if (session.listenerThread.joinable()) session.listenerThread.join();
-    session.server.reset();
-  } else if (session.listenerThread.joinable()) {
-    session.listenerThread.join();
-  }
+  session.server.reset();
   session.port = 0;
 }
 

@@ -2,19 +2,16 @@
 // points between the UI thread, the loopback listener and the token worker.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "auth/callback_listener.h"
 #include "auth/google_endpoints.h"
 #include "platform/https_request.h"
 
-namespace httplib {
-class Server;
-}
 struct LauncherSettings;
 
 enum class AuthState : int32_t { SignedOut = 0, Restoring = 1, AwaitingBrowser = 2, SignedIn = 3 };
@@ -49,15 +46,14 @@ class AuthSession {
 
   // UI thread only.
   AuthState state = AuthState::SignedOut;
-  std::string userName;                     // shown in the sidebar
-  std::string userEmail;                    // shown in the sidebar
-  std::string errorMessage;                 // shown under "Sign in"; empty when there is nothing to show
-  std::unique_ptr<httplib::Server> server;  // the loopback listener while one is open
-  std::thread listenerThread;               // runs the listener's accept loop
-  std::atomic<bool> listenerEnded{false};   // set by listenerThread as its last act
-  int32_t port = 0;                         // listener port; -1 after a failed start, 0 otherwise
-  std::string codeVerifier;                 // PKCE verifier of the current browser sign-in
-  std::string expectedState;                // written before the listener exists; read by its request threads
+  std::string userName;      // shown in the sidebar
+  std::string userEmail;     // shown in the sidebar
+  std::string errorMessage;  // shown under "Sign in"; empty when there is nothing to show
+  // The loopback listener while one is open; it runs on a thread of its own.
+  std::unique_ptr<MHD_Daemon, CallbackServerStop> server;
+  int32_t port = 0;           // listener port; -1 after a failed start, 0 otherwise
+  std::string codeVerifier;   // PKCE verifier of the current browser sign-in
+  std::string expectedState;  // written before the listener exists; read by its thread
 
   std::mutex mutex;  // guards result, pendingCode and generation
   SignInResult result;
@@ -89,7 +85,7 @@ void signOut(AuthSession& session);
 // Aborts the token worker's request in flight and joins the worker, which then ends at once; its
 // result is kept only while the generation it started with is current.
 void endTokenWorker(AuthSession& session);
-// Closes the loopback listener if one is open, waiting for its threads; port becomes 0.
+// Closes the loopback listener if one is open, at once whatever its clients do; port becomes 0.
 void stopCallbackServer(AuthSession& session);
 // Once per frame: starts the exchange of a received code and applies a finished result.
 void pollAuthSession(AuthSession& session);

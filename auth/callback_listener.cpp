@@ -1,9 +1,15 @@
 #include "auth/callback_listener.h"
 
-#include <httplib.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
 
-#include <chrono>
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string_view>
 
 #include "auth/auth_session.h"
 
@@ -16,15 +22,78 @@ std::string pageWith(const std::string& heading, const std::string& text) {
          heading + "</h2><p>" + text + "</p></div></body></html>";
 }
 
+// The first value given for name in the query, %-decoded; empty when absent.
+std::string queryValue(MHD_Connection* connection, std::string_view name) {
+  struct Search {
+    std::string_view name;
+    std::string value;
+  } search{name, {}};
+  MHD_get_connection_values_n(
+      connection, MHD_GET_ARGUMENT_KIND,
+      [](void* cls, MHD_ValueKind, const char* key, size_t keySize, const char* value, size_t valueSize) {
+        auto* s = static_cast<Search*>(cls);
+        if (std::string_view(key, keySize) != s->name) return MHD_YES;
+        if (value) s->value.assign(value, valueSize);
+        return MHD_NO;
+      },
+      &search);
+  return search.value;
+}
+
+// OAuth error codes are short words of this alphabet; anything else a redirect calls an error
+// is not shown to the user.
+bool isPlainErrorCode(const std::string& error) {
+  return error.size() <= 64 && std::all_of(error.begin(), error.end(), [](unsigned char c) {
+           return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+                  c == '-' || c == '.';
+         });
+}
+
 // A request that announces a body larger than a redirect could need, or a chunked one whose
-// size is unknown up front, is refused before the library reads any of it.
-bool carriesOversizedBody(const httplib::Request& request) {
-  if (request.has_header("Transfer-Encoding")) return true;
-  if (!request.has_header("Content-Length")) return false;
-  const std::string length = request.get_header_value("Content-Length");
+// size is unknown up front, is refused before any of it is read.
+bool announcesOversizedBody(MHD_Connection* connection) {
+  if (MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Transfer-Encoding")) return true;
+  const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
+  if (!length) return false;
   char* end = nullptr;
-  const unsigned long long value = std::strtoull(length.c_str(), &end, 10);
-  return end == length.c_str() || *end != '\0' || length[0] == '-' || value > kCallbackMaxBodyBytes;
+  const unsigned long long value = std::strtoull(length, &end, 10);
+  return end == length || *end != '\0' || length[0] == '-' || value > kCallbackMaxBodyBytes;
+}
+
+// Every request is answered as soon as its headers are in, and its connection then closes:
+// a body is never read, and the unread rest of a refused request is never taken for another.
+MHD_Result answerRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
+                         const char*, const char*, size_t*, void**) {
+  static const std::string none;
+  unsigned status = MHD_HTTP_OK;
+  const std::string* page = &none;
+  if (announcesOversizedBody(connection)) {
+    status = MHD_HTTP_CONTENT_TOO_LARGE;
+  } else if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 || std::strcmp(url, "/") != 0) {
+    status = MHD_HTTP_NOT_FOUND;
+  } else {
+    page = &handleOAuthCallback(*static_cast<AuthSession*>(cls), connection);
+  }
+  MHD_Response* response =
+      MHD_create_response_from_buffer(page->size(), const_cast<char*>(page->data()), MHD_RESPMEM_PERSISTENT);
+  if (!response) return MHD_NO;
+  if (!page->empty()) MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/html");
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+  const MHD_Result queued = MHD_queue_response(connection, status, response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
+// As many connections as the descriptor limit allows while the rest of the launcher keeps its
+// reserve: idle clients must not starve settings saves or HTTPS requests.
+unsigned connectionLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 16;
+  std::error_code ec;
+  const auto open = std::distance(std::filesystem::directory_iterator("/proc/self/fd", ec), {});
+  const rlim_t used = rlim_t(open) + kReservedDescriptors;
+  if (limit.rlim_cur <= used + 16) return 16;
+  return unsigned(std::min<rlim_t>(limit.rlim_cur - used, kCallbackMaxConnections));
 }
 
 }  // namespace
@@ -41,21 +110,24 @@ const std::string& signInFailedPage() {
   return page;
 }
 
-void handleOAuthCallback(AuthSession& session, const httplib::Request& request, httplib::Response& response) {
-  const std::string code = request.get_param_value("code");
-  const std::string state = request.get_param_value("state");
-  const std::string error = request.get_param_value("error");
+const std::string& handleOAuthCallback(AuthSession& session, MHD_Connection* connection) {
+  const std::string code = queryValue(connection, "code");
+  const std::string state = queryValue(connection, "state");
+  const std::string error = queryValue(connection, "error");
 
   std::unique_lock<std::mutex> lock(session.mutex);
   bool accepted = false;
-  if (!error.empty()) {
-    resetSignInResult(session.result);
-    session.result.finished = true;
-    session.result.errorMessage = "Google sign-in was not completed (" + error + ").";
-  } else if (state != session.expectedState) {
+  // The state comes first: nothing a redirect of another origin carries may reach the window.
+  if (state != session.expectedState) {
     resetSignInResult(session.result);
     session.result.finished = true;
     session.result.errorMessage = "The sign-in response did not match this launcher session.";
+  } else if (!error.empty()) {
+    resetSignInResult(session.result);
+    session.result.finished = true;
+    session.result.errorMessage = isPlainErrorCode(error)
+                                      ? "Google sign-in was not completed (" + error + ")."
+                                      : "Google sign-in was not completed.";
   } else if (!code.empty()) {
     session.pendingCode = code;
     accepted = true;
@@ -67,38 +139,32 @@ void handleOAuthCallback(AuthSession& session, const httplib::Request& request, 
   lock.unlock();
   wakeFrameLoop(session);
   // The browser must not claim success for a redirect the launcher turned down.
-  response.set_content(accepted ? signInCompletePage() : signInFailedPage(), "text/html");
+  return accepted ? signInCompletePage() : signInFailedPage();
+}
+
+void CallbackServerStop::operator()(MHD_Daemon* daemon) const {
+  MHD_stop_daemon(daemon);
 }
 
 int32_t startCallbackServer(AuthSession& session) {
-  auto server = std::make_unique<httplib::Server>();
-  // Every local user and every page the browser shows can reach this port: nothing a request
-  // sends may make the launcher hold more than a few KiB. One request per connection, so the
-  // unread rest of a refused request is never parsed as another one.
-  server->set_payload_max_length(kCallbackMaxBodyBytes);
-  server->set_keep_alive_max_count(1);
-  server->set_pre_routing_handler([](const httplib::Request& request, httplib::Response& response) {
-    if (!carriesOversizedBody(request)) return httplib::Server::HandlerResponse::Unhandled;
-    response.status = 413;
-    return httplib::Server::HandlerResponse::Handled;
-  });
-  server->Get("/", [&session](const httplib::Request& request, httplib::Response& response) {
-    handleOAuthCallback(session, request, response);
-  });
-
-  const int port = server->bind_to_any_port("127.0.0.1");
-  if (port <= 0) return -1;
-
-  session.server = std::move(server);
-  httplib::Server* listening = session.server.get();
-  session.listenerEnded = false;
-  session.listenerThread = std::thread([listening, &ended = session.listenerEnded] {
-    listening->listen_after_bind();
-    ended = true;
-  });
-  // The library's stop only reaches an accept loop that is already running; wait for it, so a
-  // stop that follows at once still ends the thread.
-  while (!listening->is_running() && !session.listenerEnded)
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  return port;
+  // Writes to a peer that has gone away must fail, not end the launcher.
+  std::signal(SIGPIPE, SIG_IGN);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  // One thread waits on every connection through epoll, so slow clients cost no thread and
+  // take no turn from the browser; the wake-up channel lets a stop end that thread at once.
+  MHD_Daemon* daemon = MHD_start_daemon(
+      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC, 0, nullptr, nullptr, &answerRequest,
+      &session, MHD_OPTION_SOCK_ADDR, reinterpret_cast<const sockaddr*>(&address),
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kCallbackConnectionMemory, MHD_OPTION_CONNECTION_LIMIT,
+      connectionLimit(), MHD_OPTION_CONNECTION_TIMEOUT, kCallbackIdleSeconds, MHD_OPTION_END);
+  if (!daemon) return -1;
+  const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_BIND_PORT);
+  if (!info || info->port == 0) {
+    MHD_stop_daemon(daemon);
+    return -1;
+  }
+  session.server.reset(daemon);
+  return info->port;
 }

@@ -1,26 +1,41 @@
 // The loopback listener that receives the browser's redirect at the end of Google's sign-in page.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
-namespace httplib {
-struct Request;
-struct Response;
-}  // namespace httplib
+struct MHD_Connection;
+struct MHD_Daemon;
 class AuthSession;
 
-// The most one request may carry in its request body; the redirect is a GET without one.
+// Any local process and any page the browser shows can reach the listener, so what one client
+// can cost is bounded: the request line and headers of a connection share this much memory
+// (more is answered 431 or the connection is closed) ...
+constexpr size_t kCallbackConnectionMemory = 8 * 1024;
+// ... a request body may announce at most this much (the redirect is a GET without one) ...
 constexpr size_t kCallbackMaxBodyBytes = 4096;
+// ... a connection that sends nothing for this long is closed ...
+constexpr unsigned kCallbackIdleSeconds = 5;
+// ... and at most this many connections are open at once, fewer when the descriptor limit
+// would not leave kReservedDescriptors to the rest of the launcher.
+constexpr unsigned kCallbackMaxConnections = 2048;
+constexpr unsigned kReservedDescriptors = 256;
+
+// Stops a listener at once: open connections are closed, never waited for.
+struct CallbackServerStop {
+  void operator()(MHD_Daemon* daemon) const;
+};
 
 // Opens the listener of a browser sign-in in session.server: bound to 127.0.0.1 on a port the
-// kernel chooses, GET "/" served by handleOAuthCallback, accept loop running on
-// session.listenerThread. Returns the port, or -1 when nothing could be bound (then no server
-// and no thread remain).
+// kernel chooses, GET "/" served by handleOAuthCallback, every connection served by one event
+// loop on the listener's own thread. Returns the port, or -1 when nothing could be bound (then
+// no server and no thread remain).
 int32_t startCallbackServer(AuthSession& session);
 
-// Checks the redirect's query and hands the code, or a failure sentence, to the session.
-void handleOAuthCallback(AuthSession& session, const httplib::Request& request, httplib::Response& response);
+// Checks the redirect's query and hands the code, or a failure sentence, to the session; the
+// page the browser gets.
+const std::string& handleOAuthCallback(AuthSession& session, MHD_Connection* connection);
 
 // The browser pages: one after a code was accepted, one for every rejected redirect.
 const std::string& signInCompletePage();

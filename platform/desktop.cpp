@@ -1,10 +1,12 @@
 #include "platform/desktop.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +38,15 @@ int openSingleInstanceLock() {
     return -1;
   }
   return fd;
+}
+
+void raiseDescriptorLimit() {
+  // No further: children inherit the limit, and some of them size tables or close loops by it.
+  constexpr rlim_t kEnough = 8192;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= kEnough) return;
+  limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? kEnough : std::min(limit.rlim_max, kEnough);
+  setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 std::string shellQuote(const std::string& text) {

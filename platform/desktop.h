@@ -30,3 +30,8 @@ std::string runChooserCommand(const std::string& command);
 // leaving a zombie: an intermediate child starts it and ends at once, and only that child is
 // reaped. argv[0] is the program name.
 void spawnDetached(const std::vector<std::string>& argv);
+
+// Raises the soft limit on open descriptors toward the hard limit, as far as the launcher can
+// use (8,192): local clients of the sign-in listener must not use up the descriptors that
+// settings saves and HTTPS requests need.
+void raiseDescriptorLimit();
