@@ -30,6 +30,7 @@ AuthSession::AuthSession(const std::string& clientId, const std::string& clientS
 
 AuthSession::~AuthSession() {
   stopCallbackServer(*this);
+  if (listenerCloser.joinable()) listenerCloser.join();
   {
     std::lock_guard<std::mutex> lock(mutex);
     ++generation;
@@ -122,7 +123,7 @@ void endTokenWorker(AuthSession& session) {
 }
 
 void stopCallbackServer(AuthSession& session) {
-  session.server.reset();
+  closeCallbackServer(session);
   session.port = 0;
 }
 

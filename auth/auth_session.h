@@ -50,10 +50,11 @@ class AuthSession {
   std::string userEmail;     // shown in the sidebar
   std::string errorMessage;  // shown under "Sign in"; empty when there is nothing to show
   // The loopback listener while one is open; it runs on a thread of its own.
-  std::unique_ptr<MHD_Daemon, CallbackServerStop> server;
-  int32_t port = 0;           // listener port; -1 after a failed start, 0 otherwise
-  std::string codeVerifier;   // PKCE verifier of the current browser sign-in
-  std::string expectedState;  // written before the listener exists; read by its thread
+  std::unique_ptr<CallbackServer> server;
+  std::thread listenerCloser;  // closes a stopped listener's connections; joined by the next stop
+  int32_t port = 0;            // listener port; -1 after a failed start, 0 otherwise
+  std::string codeVerifier;    // PKCE verifier of the current browser sign-in
+  std::string expectedState;   // written before the listener exists; read by its thread
 
   std::mutex mutex;  // guards result, pendingCode and generation
   SignInResult result;

@@ -3,6 +3,8 @@
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -72,7 +74,8 @@ MHD_Result answerRequest(void* cls, MHD_Connection* connection, const char* url,
   } else if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 || std::strcmp(url, "/") != 0) {
     status = MHD_HTTP_NOT_FOUND;
   } else {
-    page = &handleOAuthCallback(*static_cast<AuthSession*>(cls), connection);
+    page = handleOAuthCallback(*static_cast<CallbackServer*>(cls), connection);
+    if (!page) return MHD_NO;  // closes the connection
   }
   MHD_Response* response =
       MHD_create_response_from_buffer(page->size(), const_cast<char*>(page->data()), MHD_RESPMEM_PERSISTENT);
@@ -110,12 +113,15 @@ const std::string& signInFailedPage() {
   return page;
 }
 
-const std::string& handleOAuthCallback(AuthSession& session, MHD_Connection* connection) {
+const std::string* handleOAuthCallback(CallbackServer& server, MHD_Connection* connection) {
   const std::string code = queryValue(connection, "code");
   const std::string state = queryValue(connection, "state");
   const std::string error = queryValue(connection, "error");
 
+  AuthSession& session = server.session;
   std::unique_lock<std::mutex> lock(session.mutex);
+  // A closed listener's attempt is over; the next attempt's values may be changing right now.
+  if (!server.open) return nullptr;
   bool accepted = false;
   // The state comes first: nothing a redirect of another origin carries may reach the window.
   if (state != session.expectedState) {
@@ -139,11 +145,7 @@ const std::string& handleOAuthCallback(AuthSession& session, MHD_Connection* con
   lock.unlock();
   wakeFrameLoop(session);
   // The browser must not claim success for a redirect the launcher turned down.
-  return accepted ? signInCompletePage() : signInFailedPage();
-}
-
-void CallbackServerStop::operator()(MHD_Daemon* daemon) const {
-  MHD_stop_daemon(daemon);
+  return accepted ? &signInCompletePage() : &signInFailedPage();
 }
 
 int32_t startCallbackServer(AuthSession& session) {
@@ -154,17 +156,39 @@ int32_t startCallbackServer(AuthSession& session) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   // One thread waits on every connection through epoll, so slow clients cost no thread and
   // take no turn from the browser; the wake-up channel lets a stop end that thread at once.
-  MHD_Daemon* daemon = MHD_start_daemon(
+  auto server = std::make_unique<CallbackServer>(CallbackServer{session});
+  server->daemon = MHD_start_daemon(
       MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC, 0, nullptr, nullptr, &answerRequest,
-      &session, MHD_OPTION_SOCK_ADDR, reinterpret_cast<const sockaddr*>(&address),
+      server.get(), MHD_OPTION_SOCK_ADDR, reinterpret_cast<const sockaddr*>(&address),
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, kCallbackConnectionMemory, MHD_OPTION_CONNECTION_LIMIT,
       connectionLimit(), MHD_OPTION_CONNECTION_TIMEOUT, kCallbackIdleSeconds, MHD_OPTION_END);
-  if (!daemon) return -1;
-  const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_BIND_PORT);
+  if (!server->daemon) return -1;
+  const MHD_DaemonInfo* info = MHD_get_daemon_info(server->daemon, MHD_DAEMON_INFO_BIND_PORT);
   if (!info || info->port == 0) {
-    MHD_stop_daemon(daemon);
+    MHD_stop_daemon(server->daemon);
     return -1;
   }
-  session.server.reset(daemon);
-  return info->port;
+  const int32_t port = info->port;
+  session.server = std::move(server);
+  return port;
+}
+
+void closeCallbackServer(AuthSession& session) {
+  if (session.listenerCloser.joinable()) session.listenerCloser.join();
+  if (!session.server) return;
+  CallbackServer* server = session.server.release();
+  {
+    std::lock_guard<std::mutex> lock(session.mutex);
+    server->open = false;
+  }
+  // The port stops listening now; the listening socket may be closed only once the daemon is.
+  const MHD_socket listening = MHD_quiesce_daemon(server->daemon);
+  if (listening != MHD_INVALID_SOCKET) shutdown(listening, SHUT_RDWR);
+  // Closing a connection costs the kernel tens of microseconds, and a local program may hold a
+  // couple of thousand: that work is not the UI thread's.
+  session.listenerCloser = std::thread([server, listening] {
+    MHD_stop_daemon(server->daemon);
+    if (listening != MHD_INVALID_SOCKET) close(listening);
+    delete server;
+  });
 }

@@ -22,9 +22,11 @@ constexpr unsigned kCallbackIdleSeconds = 5;
 constexpr unsigned kCallbackMaxConnections = 2048;
 constexpr unsigned kReservedDescriptors = 256;
 
-// Stops a listener at once: open connections are closed, never waited for.
-struct CallbackServerStop {
-  void operator()(MHD_Daemon* daemon) const;
+// One listener: the libmicrohttpd daemon and what its request handler may reach.
+struct CallbackServer {
+  AuthSession& session;
+  MHD_Daemon* daemon = nullptr;
+  bool open = true;  // guarded by session.mutex; once false, requests hand nothing to the session
 };
 
 // Opens the listener of a browser sign-in in session.server: bound to 127.0.0.1 on a port the
@@ -33,9 +35,14 @@ struct CallbackServerStop {
 // no server and no thread remain).
 int32_t startCallbackServer(AuthSession& session);
 
+// Closes the listener at once, whatever its clients do: from now on it accepts nothing and
+// hands nothing to the session. Its connections are closed on session.listenerCloser, which
+// the next close and the session's destructor join.
+void closeCallbackServer(AuthSession& session);
+
 // Checks the redirect's query and hands the code, or a failure sentence, to the session; the
-// page the browser gets.
-const std::string& handleOAuthCallback(AuthSession& session, MHD_Connection* connection);
+// page the browser gets, or null once the listener is closed.
+const std::string* handleOAuthCallback(CallbackServer& server, MHD_Connection* connection);
 
 // The browser pages: one after a code was accepted, one for every rejected redirect.
 const std::string& signInCompletePage();

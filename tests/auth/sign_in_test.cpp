@@ -140,6 +140,7 @@ TEST_F(SignInTest, StoppingTheListenerRightAfterItsStartEndsItsThread) {
     cancelBrowserSignIn(session);
     ASSERT_EQ(session.server, nullptr);
   }
+  stopCallbackServer(session);  // joins the closing of the last listener
   EXPECT_LE(threads(), before + 1);
 }
 
