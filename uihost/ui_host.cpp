@@ -455,6 +455,9 @@ bool UiHost::presentFrame(const float clearColor[4]) {
   const bool plain = collectTriangles(drawData, impl_->drawn);
   const bool sameCanvas = impl_->presented && width == impl_->shownWidth && height == impl_->shownHeight &&
                           std::memcmp(clear, impl_->shownClear, sizeof(impl_->shownClear)) == 0;
+  // The GL stack gives the back buffer a new window size only at a swap: a resized window is swapped
+  // once, then drawn whole again into the buffer of its new size.
+  const bool resized = impl_->presented && (width != impl_->shownWidth || height != impl_->shownHeight);
   ImRect damage;
   const bool changed = !sameCanvas || !plain || frameDamage(impl_->shown, impl_->drawn, damage);
   const bool whole = !sameCanvas || !plain || impl_->forceRender || !impl_->copySubBuffer;
@@ -487,7 +490,7 @@ bool UiHost::presentFrame(const float clearColor[4]) {
       glClear(GL_COLOR_BUFFER_BIT);
       glDisable(GL_SCISSOR_TEST);
       ImGui_ImplOpenGL3_RenderDrawData(drawData);
-      if (impl_->copySubBuffer)
+      if (impl_->copySubBuffer && !resized)
         impl_->copySubBuffer(glXGetCurrentDisplay(), glXGetCurrentDrawable(), x0, height - y1, x1 - x0,
                              y1 - y0);
       else
@@ -500,7 +503,7 @@ bool UiHost::presentFrame(const float clearColor[4]) {
     std::memcpy(impl_->shownClear, clear, sizeof(impl_->shownClear));
     impl_->shownWidth = width;
     impl_->shownHeight = height;
-    impl_->forceRender = false;
+    impl_->forceRender = resized && impl_->copySubBuffer;
   }
   impl_->lastChanged = changed;
   return !glfwWindowShouldClose(impl_->window);
