@@ -104,6 +104,10 @@ class Attacker {
  private:
   [[noreturn]] static void run(int port, const Attack& attack, std::vector<int>& fds, int control,
                                int results) {
+    rlimit all{};  // the attacker is not bound by the launcher's limit
+    getrlimit(RLIMIT_NOFILE, &all);
+    all.rlim_cur = all.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &all);
     for (int& fd : fds)
       if ((fd = connectTo(port)) < 0) _exit(1);
     int64_t sent = 0;
