@@ -10,9 +10,10 @@ struct MHD_Daemon;
 class AuthSession;
 
 // Any local process and any page the browser shows can reach the listener, so what one client
-// can cost is bounded: the request line and headers of a connection share this much memory
-// (more is answered 431 or the connection is closed) ...
-constexpr size_t kCallbackConnectionMemory = 8 * 1024;
+// can cost is bounded: a connection's request line, headers and answer share this much memory,
+// so a request of up to about 8 KiB is read (a browser's redirect takes one or two) and a longer
+// one is answered 431 or its connection closed ...
+constexpr size_t kCallbackConnectionMemory = 16 * 1024;
 // ... a request body may announce at most this much (the redirect is a GET without one) ...
 constexpr size_t kCallbackMaxBodyBytes = 4096;
 // ... a connection that sends nothing for this long is closed ...
