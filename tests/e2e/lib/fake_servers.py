@@ -68,7 +68,7 @@ def control():
 
 # Seconds a hold lasts at most, against the launcher's read time-outs: the token worker 300 s,
 # the manifest 30 s, the verification 15 s, a package 120 s.
-HOLD_LIMITS = {"hold_refresh": 120, "hold_manifest": 20, "hold_verify": 8, "hold_package": 90}
+HOLD_LIMITS = {"hold_refresh": 120, "hold_manifest": 20, "hold_verify": 8, "hold_package": 60}
 
 
 def hold(name):
