@@ -97,13 +97,16 @@ bool EditorUpdater::downloadProgressCallback(uint64_t received, uint64_t total) 
     receivedBytes_ = received;
     totalBytes_ = total;
   }
+  wakeForProgress();
+  return !cancelRequested_.load();
+}
+
+void EditorUpdater::wakeForProgress() {
   // A progress bar redrawn more often than the frame loop's 30 frames a second shows nothing more.
   const auto now = std::chrono::steady_clock::now();
-  if (now - progressWoken_ >= std::chrono::milliseconds(33)) {
-    progressWoken_ = now;
-    wakeFrameLoop();
-  }
-  return !cancelRequested_.load();
+  if (now - progressWoken_ < std::chrono::milliseconds(33)) return;
+  progressWoken_ = now;
+  wakeFrameLoop();
 }
 
 bool EditorUpdater::downloadContentReceiver(OutputFile& file, const char* data, size_t length) {
@@ -112,8 +115,11 @@ bool EditorUpdater::downloadContentReceiver(OutputFile& file, const char* data, 
   // This HTTP library reports progress only for bodies of declared length; counting here too keeps
   // the received bytes moving for a body of unknown length (the progress callback then sets the
   // same running total).
-  std::lock_guard<std::mutex> lock(mutex_);
-  receivedBytes_ += length;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    receivedBytes_ += length;
+  }
+  wakeForProgress();
   return true;
 }
 

@@ -69,6 +69,7 @@ class EditorUpdater {
  private:
   static void updateWorkerThreadMain(EditorUpdater& updater);
   void wakeFrameLoop();
+  void wakeForProgress();  // wakeFrameLoop at most 30 times a second
   // Worker thread only: the download's last wake, to space progress wakes.
   std::chrono::steady_clock::time_point progressWoken_;
 
