@@ -54,9 +54,9 @@ class AuthSession {
   std::thread listenerCloser;  // closes a stopped listener's connections; joined by the next stop
   int32_t port = 0;            // listener port; -1 after a failed start, 0 otherwise
   std::string codeVerifier;    // PKCE verifier of the current browser sign-in
-  std::string expectedState;   // written before the listener exists; read by its thread
+  std::string expectedState;   // written while no listener is open; its handler reads it under mutex
 
-  std::mutex mutex;  // guards result, pendingCode and generation
+  std::mutex mutex;  // guards result, pendingCode, generation and server->open
   SignInResult result;
   std::string pendingCode;    // a code from the listener not yet taken by the frame loop
   std::thread tokenWorker;    // at most one; joinable from its start until joined

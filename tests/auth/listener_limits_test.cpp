@@ -16,12 +16,13 @@
 
 namespace {
 
-// ThreadSanitizer's shadow memory multiplies every allocation, so its bound is looser, still far
-// below the gibibytes a listener that keeps what it reads would hold.
+// The sanitizers' shadow memory and quarantine multiply every allocation, so their bound is
+// looser, still far below the gibibytes a listener that keeps what it reads would hold.
 #ifndef __has_feature
 #define __has_feature(x) 0
 #endif
-#if defined(__SANITIZE_THREAD__) || __has_feature(thread_sanitizer)
+#if defined(__SANITIZE_THREAD__) || __has_feature(thread_sanitizer) || defined(__SANITIZE_ADDRESS__) || \
+    __has_feature(address_sanitizer)
 constexpr long kMaxGrowthKiB = 64 * 1024;
 #else
 constexpr long kMaxGrowthKiB = 16 * 1024;
