@@ -146,7 +146,7 @@ void restoreSession(AuthSession& session) {
   }
   session.errorMessage.clear();
   session.state = AuthState::Restoring;
-  if (session.tokenWorker.joinable()) session.tokenWorker.join();
+  endTokenWorker(session);
   {
     std::lock_guard<std::mutex> lock(session.mutex);
     resetSignInResult(session.result);

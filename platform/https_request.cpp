@@ -88,7 +88,10 @@ struct HttpsFlight {
         abortLocked();
         break;
       }
-      wake.wait_until(lock, limit);
+      if (limit == Clock::time_point::max())
+        wake.wait(lock);
+      else
+        wake.wait_until(lock, limit);
     }
   }
 
