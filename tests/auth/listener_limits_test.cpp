@@ -23,7 +23,7 @@ namespace {
 #endif
 #if defined(__SANITIZE_THREAD__) || __has_feature(thread_sanitizer) || defined(__SANITIZE_ADDRESS__) || \
     __has_feature(address_sanitizer)
-constexpr long kMaxGrowthKiB = 64 * 1024;
+constexpr long kMaxGrowthKiB = 128 * 1024;
 #else
 constexpr long kMaxGrowthKiB = 16 * 1024;
 #endif
