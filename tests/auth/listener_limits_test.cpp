@@ -181,9 +181,10 @@ TEST_F(ListenerLimitsTest, HostileLocalClientsNeitherGrowMemoryNorHoldUpTheSignI
        ""},
   };
   for (const Attack& attack : attacks) {
+    const int inheritable = descriptors(true);  // counted before the listener's own
     beginBrowserSignIn(session);
     ASSERT_EQ(session.state, AuthState::AwaitingBrowser);
-    const int open = descriptors(false), inheritable = descriptors(true);
+    const int open = descriptors(false);
     std::ofstream("/proc/self/clear_refs") << "5";  // VmHWM shows the peak from now on
     const long before = statusKiB("VmRSS:");
     Attacker attacker(session.port, attack);
