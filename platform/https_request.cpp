@@ -189,7 +189,8 @@ HttpsReply sendHttpsRequest(const HttpsRequest& request, RequestCanceller* cance
     if (!request.contentType.empty()) out.headers.emplace("Content-Type", request.contentType);
     out.response_handler = [&](const httplib::Response& response) {
       reply.status = response.status;
-      declared = response.has_header("Content-Length");
+      // A compressed body arrives here decompressed, longer than the length declared for it.
+      declared = response.has_header("Content-Length") && !response.has_header("Content-Encoding");
       declaredLength = response.get_header_value<uint64_t>("Content-Length");
       return true;
     };
