@@ -7,7 +7,12 @@
 // each timed command the output it will write is removed and the dirty pages of the previous one
 // are written out (sync), untimed, so every writer starts on an equal footing. Ours and the peer
 // take turns, first one then the other; each figure is the median of the rounds with its range.
-//   bench_updater_bench [--files N] [--megabytes M] [--rounds R]
+// Everything happens in one folder made under --dir (default /tmp), into which this program copies
+// itself so that our runs install their editor there too: the peers' trees, the limits' and ours
+// land on the same file system. Creating thousands of files right after deleting thousands costs
+// far more on some (ext4 without a journal steps over recently deleted inodes one by one); a
+// tmpfs (--dir /dev/shm) shows the pipeline without that.
+//   bench_updater_bench [--files N] [--megabytes M] [--rounds R] [--dir D]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +27,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/desktop.h"
@@ -198,6 +204,16 @@ double opensslSpeed(const std::string& algorithm) {
   return std::atof(line.substr(start + 1, k - start - 1).c_str()) * 1000;
 }
 
+// The bench's folder, removed with everything in it.
+struct BenchFolder {
+  std::string path;
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+  void remove() const {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+};
+
 struct Row {
   std::string stage, peerName, limitName;
   Series ours, peer, limit;
@@ -231,15 +247,21 @@ int main(int argc, char** argv) {
   if (argc == 5 && std::strcmp(argv[1], "--child-idle") == 0) return 0;
   if (argc >= 4 && std::strcmp(argv[1], "--stage") == 0) return childStage(argv);
   int files = 3000, megabytes = 320, rounds = 5;
+  std::string dir = "/tmp";
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--files") == 0) files = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--megabytes") == 0) megabytes = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::max(1, std::atoi(argv[i + 1]));
+    if (std::strcmp(argv[i], "--dir") == 0) dir = argv[i + 1];
   }
   ::umask(022);
-  const std::string self = shellQuote(fs::read_symlink("/proc/self/exe").string());
   const TestPki& pki = testPki();
-  TempDir work;
+  std::string pattern = dir + "/orvo_updater_bench_XXXXXX";
+  if (!mkdtemp(pattern.data())) return 1;
+  static const BenchFolder work{pattern};  // removed at exit, also when a command fails
+  std::atexit([] { work.remove(); });
+  const std::string selfPath = work / "bench_updater_bench", self = shellQuote(selfPath);
+  fs::copy_file(fs::read_symlink("/proc/self/exe"), selfPath);
   const std::string tree = work / "tree", zip = work / "package.zip", container = work / "package.pkg";
   const std::string key = randomKeyBase64(), decryptScript = work / "decrypt.py",
                     chainScript = work / "chain.sh";
@@ -258,14 +280,15 @@ int main(int argc, char** argv) {
   UpdateServer server;
   if (server.start() <= 0) return 1;
   server.configure([&](UpdateServerBehaviour& b) { b.packageFile = container; });
-  EditorFolderGuard guard;
   const std::string ca = shellQuote(pki.caFile), manifestUrl = server.manifestUrl(),
                     packageUrl = server.packageUrl(), downloads = work / "downloads",
                     verifyUrl = manifestUrl.substr(0, manifestUrl.find("/v1/")) + "/v1/artifacts/verify",
                     out = work / "out";
-  // Every tree is written where our run writes its own: creating thousands of files costs what the
-  // folder's part of the file system makes it cost (ext4 steps over recently deleted inodes).
-  const std::string editor = executableDirectory() + "/editor", staging = editor + "-staging";
+  const std::string editor = work / "editor", staging = editor + "-staging";
+  const auto clearEditor = [&] {
+    std::error_code ec;
+    for (const char* suffix : {"", "-staging", "-previous"}) fs::remove_all(editor + suffix, ec);
+  };
   const auto serveManifest = [&](const std::string& version, bool full) {
     server.configure([&](UpdateServerBehaviour& b) {
       // Without digests and key the run ends right after its download ("Invalid decryption key length.").
@@ -313,6 +336,8 @@ int main(int argc, char** argv) {
   Row extract{"extraction", "unzip -q", "cp -r of the tree", {}, {}, {}};
   Row fresh{"whole run, fresh", "chained tools", "sum of the stage limits", {}, {}, {}};
   Row update{"whole run, update", "chained tools", "sum of the stage limits", {}, {}, {}};
+  // Our whole runs split where Downloading ends: the download, and the rest up to "Installed".
+  std::pair<Series, Series> freshPhases, updatePhases;
 
   for (int round = 0; round < rounds; ++round) {
     const bool oursFirst = round % 2 == 0;
@@ -359,7 +384,7 @@ int main(int argc, char** argv) {
           extract.peer.add(timed("unzip -q " + shellQuote(zip) + " -d " + shellQuote(staging), {staging}));
         });
     extract.limit.add(timed("cp -r " + shellQuote(tree) + " " + shellQuote(staging), {staging}));
-    guard.clear();
+    clearEditor();
 
     const double limit = download.limit.values.back() + hash.limit.values.back() +
                          decrypt.limit.values.back() + plainHash.limit.values.back() +
@@ -369,12 +394,17 @@ int main(int argc, char** argv) {
     // Fresh: no editor before; update: over the editor the fresh run installed.
     inTurn(
         [&] {
-          guard.clear();
-          fresh.ours.add(oursRun("f" + r, true).second);
-          update.ours.add(oursRun("u" + r, true).second);
+          clearEditor();
+          for (auto [row, phases, version] :
+               {std::tuple(&fresh, &freshPhases, "f"), std::tuple(&update, &updatePhases, "u")}) {
+            const auto [downloaded, installed] = oursRun(version + r, true);
+            row->ours.add(installed);
+            phases->first.add(downloaded);
+            phases->second.add(installed - downloaded);
+          }
         },
         [&] {
-          guard.clear();
+          clearEditor();
           fresh.peer.add(peerRun("f" + r));
           update.peer.add(peerRun("u" + r));
         });
@@ -394,18 +424,20 @@ int main(int argc, char** argv) {
       "over the limit's (1: at the machine's limit)\n\n");
   printTarget(fresh);
   printTarget(update);
+  for (const auto& [name, phases] : {std::pair("fresh", &freshPhases), std::pair("update", &updatePhases)})
+    std::printf("our %s run: to the end of the download %s, from there to \"Installed\" %s\n", name,
+                phases->first.text().c_str(), phases->second.text().c_str());
 
   // Peak memory of a whole run, against a process that only starts and ends.
   struct rusage usage;
   const auto peakKiB = [&](const std::string& mode) {
     serveManifest("m" + mode, true);
-    guard.clear();
+    clearEditor();
     std::error_code ec;
     fs::remove_all(downloads, ec);
     const pid_t pid = fork();
     if (pid == 0) {
-      const std::string exe = fs::read_symlink("/proc/self/exe").string();
-      execl(exe.c_str(), "bench_updater_bench", mode.c_str(), manifestUrl.c_str(), downloads.c_str(),
+      execl(selfPath.c_str(), "bench_updater_bench", mode.c_str(), manifestUrl.c_str(), downloads.c_str(),
             (work / "rss.result").c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
