@@ -3,9 +3,14 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <openssl/types.h>
 
@@ -19,10 +24,12 @@ bool parseHttpsUrl(const std::string& url, std::string& host, int32_t& port, std
 std::string sha256FileHex(const std::string& path);
 
 // A SHA-256 fed block by block, so a stage that already has the bytes in hand (the download, the
-// decryption) digests them without reading its file again.
+// decryption) digests them without reading its file again. On its own thread, the digest runs
+// beside the caller's network or cipher work instead of after it: the bytes are copied into a few
+// bounded blocks (at most kQueuedBlocks of kBlockSize) that the thread digests in order.
 class Sha256Stream {
  public:
-  Sha256Stream();
+  explicit Sha256Stream(bool onOwnThread = false);
   ~Sha256Stream();
   Sha256Stream(const Sha256Stream&) = delete;
   Sha256Stream& operator=(const Sha256Stream&) = delete;
@@ -32,8 +39,23 @@ class Sha256Stream {
   std::string finishHex();
 
  private:
+  static constexpr size_t kBlockSize = 256 * 1024;
+  static constexpr size_t kQueuedBlocks = 4;
+  void digest(const unsigned char* data, size_t length);
+  void handOver();            // queues the gathered block, waiting while the queue is full
+  void digestQueuedBlocks();  // the thread's body
+  void stopThread();
+
   EVP_MD_CTX* context_;
-  bool failed_ = false;
+  bool failed_ = false;                  // the digest thread's while it runs
+  bool finished_ = false;                // the caller's
+  std::vector<unsigned char> gathered_;  // the caller's block being filled
+  std::mutex mutex_;                     // guards the next three
+  std::condition_variable changed_;
+  std::deque<std::vector<unsigned char>> queued_;
+  std::vector<std::vector<unsigned char>> spare_;  // digested blocks, for reuse
+  bool closing_ = false;
+  std::thread thread_;
 };
 
 // Asks the auth server at the manifest address's host and port whether the digest is genuine.

@@ -112,7 +112,7 @@ bool decryptPackageContainer(const std::string& containerPath, const std::string
     error = "Failed to initialize AES-256-GCM cipher.";
     return false;
   }
-  Sha256Stream digest;
+  Sha256Stream digest(/*onOwnThread=*/plaintextSha256 != nullptr);
   std::vector<unsigned char> input(kBlockSize);
   std::vector<unsigned char> plain(kBlockSize + 16);
   uint64_t remaining = payloadSize;

@@ -41,7 +41,7 @@ bool downloadPackage(EditorUpdater& updater, const UpdateManifest& manifest, con
     return false;
   }
   const bool digestWanted = !manifest.sha256.empty() || !manifest.plaintextSha256.empty();
-  Sha256Stream digest;
+  Sha256Stream digest(/*onOwnThread=*/digestWanted);
   HttpsRequest request{.host = host,
                        .port = port,
                        .path = path,
