@@ -181,7 +181,9 @@ int childStage(char** argv) {
   if (stage == "hash") return sha256FileHex(argv[3]).empty();
   if (stage == "decrypt") {
     std::string error;
-    return !decryptPackageContainer(argv[3], argv[4], decodeBase64Key(argv[5]), error);
+    std::string digest;  // taken as the run takes it when a sixth argument asks for it
+    return !decryptPackageContainer(argv[3], argv[4], decodeBase64Key(argv[5]), error,
+                                    argv[6] ? &digest : nullptr);
   }
   if (stage == "extract") {
     fs::create_directories(argv[4]);
