@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -91,6 +92,33 @@ void inChildProcess(void (*body)()) {
       ::testing::ExitedWithCode(0), "");
 }
 
+// A 640 x 400 window with the theme on a display of its own.
+struct TestWindow {
+  OwnDisplay display;
+  UiHost host;
+  std::string error = "Xvfb did not start";
+
+  bool open(const char* title) {
+    if (!display.ready() || !host.initialize(UiHostDesc{title, 640, 400, 320, 200}, &error)) return false;
+    uiThemeInitialize(host.integration);
+    return true;
+  }
+  // One frame, draw filling a full-window Dear ImGui window; false once the host stops.
+  bool frame(float shade, const std::function<void(ImDrawList*)>& draw) {
+    if (!host.beginFrame()) return false;
+    uiThemeSetScale(host.dpiScale());
+    uiThemeTick(host.deltaTime);
+    uiThemeApplyStyle();
+    ImGui::SetNextWindowPos(ImVec2(0, 0));
+    ImGui::SetNextWindowSize(ImVec2(640, 400));
+    ImGui::Begin("##test", nullptr, ImGuiWindowFlags_NoDecoration);
+    draw(ImGui::GetWindowDrawList());
+    ImGui::End();
+    const float clear[4] = {shade, shade, shade, 1.0f};
+    return host.presentFrame(clear);
+  }
+};
+
 double now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -100,24 +128,11 @@ double now() {
 // frame pacing itself (30 frames a second at most) keeps a wake well under 100 ms.
 TEST(UiHost, AnIdleWindowSleepsUntilAWakeOrItsPollSeesAChange) {
   inChildProcess([] {
-    OwnDisplay display;
-    ASSERT_TRUE(display.ready()) << "Xvfb did not start";
-    UiHost host;
-    std::string error;
-    ASSERT_TRUE(host.initialize(UiHostDesc{"Idle", 640, 400, 320, 200}, &error)) << error;
-    uiThemeInitialize(host.integration);
+    TestWindow window;
+    ASSERT_TRUE(window.open("Idle")) << window.error;
+    UiHost& host = window.host;
     auto frame = [&] {
-      if (!host.beginFrame()) return false;
-      uiThemeSetScale(host.dpiScale());
-      uiThemeTick(host.deltaTime);
-      uiThemeApplyStyle();
-      ImGui::SetNextWindowPos(ImVec2(0, 0));
-      ImGui::SetNextWindowSize(ImVec2(640, 400));
-      ImGui::Begin("##idle", nullptr, ImGuiWindowFlags_NoDecoration);
-      ImGui::TextUnformatted("Nothing moves here.");
-      ImGui::End();
-      const float clear[4] = {0.1f, 0.1f, 0.1f, 1.0f};
-      return host.presentFrame(clear);
+      return window.frame(0.1f, [](ImDrawList*) { ImGui::TextUnformatted("Nothing moves here."); });
     };
     // Frames that start before `at`, then the start of the first one after it.
     auto framesUntil = [&](double at, int* before) {
@@ -175,32 +190,20 @@ TEST(UiHost, AnIdleWindowSleepsUntilAWakeOrItsPollSeesAChange) {
 // window then shows exactly what drawing the whole frame shows.
 TEST(UiHost, RedrawingTheChangedPartShowsWhatAWholeRedrawShows) {
   inChildProcess([] {
-    OwnDisplay display;
-    ASSERT_TRUE(display.ready()) << "Xvfb did not start";
-    UiHost host;
-    std::string error;
-    ASSERT_TRUE(host.initialize(UiHostDesc{"Partial", 640, 400, 320, 200}, &error)) << error;
-    uiThemeInitialize(host.integration);
+    TestWindow window;
+    ASSERT_TRUE(window.open("Partial")) << window.error;
+    UiHost& host = window.host;
     float spin = 0.0f, shade = 0.1f;
     auto frame = [&] {
       UiHost::wake();  // an unchanged frame before would leave the loop asleep
-      ASSERT_TRUE(host.beginFrame());
-      uiThemeSetScale(host.dpiScale());
-      uiThemeTick(host.deltaTime);
-      uiThemeApplyStyle();
-      ImGui::SetNextWindowPos(ImVec2(0, 0));
-      ImGui::SetNextWindowSize(ImVec2(640, 400));
-      ImGui::Begin("##partial", nullptr, ImGuiWindowFlags_NoDecoration);
-      ImDrawList* list = ImGui::GetWindowDrawList();
-      list->AddRectFilled(ImVec2(20, 20), ImVec2(620, 380), uiThemeCard(), 12.0f);
-      for (int line = 0; line < 12; ++line)
-        list->AddText(ImVec2(40, 40.0f + 20 * line), uiThemeForeground(), "Checking for updates...");
-      uiThemeSpinner(list, ImVec2(400, 200), 24.0f, spin, uiThemeMutedForeground());
-      const float x = 300 + 100 * spin;  // a mark that moves on, leaving its old place
-      list->AddRectFilled(ImVec2(x, 230), ImVec2(x + 10.5f, 240.5f), uiThemeForeground(), 3.0f);
-      ImGui::End();
-      const float clear[4] = {shade, shade, shade, 1.0f};
-      ASSERT_TRUE(host.presentFrame(clear));
+      ASSERT_TRUE(window.frame(shade, [&](ImDrawList* list) {
+        list->AddRectFilled(ImVec2(20, 20), ImVec2(620, 380), uiThemeCard(), 12.0f);
+        for (int line = 0; line < 12; ++line)
+          list->AddText(ImVec2(40, 40.0f + 20 * line), uiThemeForeground(), "Checking for updates...");
+        uiThemeSpinner(list, ImVec2(400, 200), 24.0f, spin, uiThemeMutedForeground());
+        const float x = 300 + 100 * spin;  // a mark that moves on, leaving its old place
+        list->AddRectFilled(ImVec2(x, 230), ImVec2(x + 10.5f, 240.5f), uiThemeForeground(), 3.0f);
+      }));
     };
     // The picture the window shows: with partial redraw the back buffer is never swapped; it holds the
     // window's picture, of which each frame copies the changed part to the screen.
