@@ -43,11 +43,13 @@ bool parseHttpsUrl(const std::string& url, std::string& host, int32_t& port, std
 
 Sha256Stream::Sha256Stream(bool onOwnThread) : context_(EVP_MD_CTX_new()) {
   failed_ = !context_ || EVP_DigestInit_ex(context_, EVP_sha256(), nullptr) != 1;
-  if (onOwnThread && !failed_) thread_ = std::thread(&Sha256Stream::digestQueuedBlocks, this);
+  if (onOwnThread && !failed_)
+    pipeline_ = std::make_unique<BlockPipeline>(
+        [this](const unsigned char* data, size_t length) { digest(data, length); });
 }
 
 Sha256Stream::~Sha256Stream() {
-  stopThread();
+  pipeline_.reset();  // the thread ends before the context goes
   EVP_MD_CTX_free(context_);
 }
 
@@ -57,64 +59,16 @@ void Sha256Stream::digest(const unsigned char* data, size_t length) {
 
 void Sha256Stream::update(const void* data, size_t length) {
   if (finished_) return;
-  if (!thread_.joinable()) return digest(static_cast<const unsigned char*>(data), length);
-  const auto* in = static_cast<const unsigned char*>(data);
-  while (length > 0) {
-    if (gathered_.capacity() < kBlockSize) gathered_.reserve(kBlockSize);
-    const size_t take = std::min(length, kBlockSize - gathered_.size());
-    gathered_.insert(gathered_.end(), in, in + take);
-    in += take;
-    length -= take;
-    if (gathered_.size() == kBlockSize) handOver();
-  }
-}
-
-void Sha256Stream::handOver() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return queued_.size() < kQueuedBlocks; });
-  queued_.push_back(std::move(gathered_));
-  gathered_.clear();
-  if (!spare_.empty()) {
-    gathered_ = std::move(spare_.back());
-    spare_.pop_back();
-  }
-  lock.unlock();
-  changed_.notify_all();
-}
-
-void Sha256Stream::digestQueuedBlocks() {
-  for (;;) {
-    std::vector<unsigned char> block;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [this] { return !queued_.empty() || closing_; });
-      if (queued_.empty()) return;  // closing, and everything digested
-      block = std::move(queued_.front());
-      queued_.pop_front();
-    }
-    changed_.notify_all();
-    digest(block.data(), block.size());
-    block.clear();
-    std::lock_guard<std::mutex> lock(mutex_);
-    spare_.push_back(std::move(block));
-  }
-}
-
-void Sha256Stream::stopThread() {
-  if (!thread_.joinable()) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    closing_ = true;
-  }
-  changed_.notify_all();
-  thread_.join();
+  if (pipeline_)
+    pipeline_->push(data, length);
+  else
+    digest(static_cast<const unsigned char*>(data), length);
 }
 
 std::string Sha256Stream::finishHex() {
   if (finished_) return std::string();
   finished_ = true;  // further input would not count
-  if (thread_.joinable() && !gathered_.empty()) handOver();
-  stopThread();  // the thread digests what is queued before it ends
+  if (pipeline_) pipeline_->finish();
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int digestLength = 0;
   if (failed_ || EVP_DigestFinal_ex(context_, digest, &digestLength) != 1) return std::string();

@@ -3,18 +3,15 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include <openssl/types.h>
 
 #include "platform/https_request.h"
+#include "updater/file_io.h"
 
 // Splits an "https://" address into host, port and path (query and fragment stay in the path).
 // Callers preset port to 443. False when the address is unusable; the outputs are then not to be used.
@@ -24,9 +21,8 @@ bool parseHttpsUrl(const std::string& url, std::string& host, int32_t& port, std
 std::string sha256FileHex(const std::string& path);
 
 // A SHA-256 fed block by block, so a stage that already has the bytes in hand (the download, the
-// decryption) digests them without reading its file again. On its own thread, the digest runs
-// beside the caller's network or cipher work instead of after it: the bytes are copied into a few
-// bounded blocks (at most kQueuedBlocks of kBlockSize) that the thread digests in order.
+// decryption) digests them without reading its file again; on its own thread it runs beside the
+// caller's network or cipher work.
 class Sha256Stream {
  public:
   explicit Sha256Stream(bool onOwnThread = false);
@@ -39,23 +35,12 @@ class Sha256Stream {
   std::string finishHex();
 
  private:
-  static constexpr size_t kBlockSize = 256 * 1024;
-  static constexpr size_t kQueuedBlocks = 4;
   void digest(const unsigned char* data, size_t length);
-  void handOver();            // queues the gathered block, waiting while the queue is full
-  void digestQueuedBlocks();  // the thread's body
-  void stopThread();
 
   EVP_MD_CTX* context_;
-  bool failed_ = false;                  // the digest thread's while it runs
-  bool finished_ = false;                // the caller's
-  std::vector<unsigned char> gathered_;  // the caller's block being filled
-  std::mutex mutex_;                     // guards the next three
-  std::condition_variable changed_;
-  std::deque<std::vector<unsigned char>> queued_;
-  std::vector<std::vector<unsigned char>> spare_;  // digested blocks, for reuse
-  bool closing_ = false;
-  std::thread thread_;
+  bool failed_ = false;  // the digest thread's while it runs
+  bool finished_ = false;
+  std::unique_ptr<BlockPipeline> pipeline_;  // when on its own thread
 };
 
 // Asks the auth server at the manifest address's host and port whether the digest is genuine.

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "updater/artifact_verification.h"
@@ -20,6 +22,9 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr size_t kExtractWriters = 4;
+constexpr zip_uint64_t kExtractRunBytes = 4 * 1024 * 1024;
 
 // Writes one entry's data to its destination; false on any read or write failure (a bad CRC too).
 bool extractEntry(zip_t* archive, zip_uint64_t index, const std::string& destination,
@@ -180,13 +185,21 @@ zip_t* openPackageArchive(const std::string& path) {
   return archive;
 }
 
-bool extractPackageArchive(zip_t* archive, const std::string& stagingDirectory,
-                           const std::atomic<bool>& cancel) {
+bool extractPackageArchive(zip_t* archive, const std::string& archivePath,
+                           const std::string& stagingDirectory, const std::atomic<bool>& cancel) {
   const zip_int64_t count = zip_get_num_entries(archive, 0);
   if (count < 0) return false;
-  std::vector<char> buffer(256 * 1024);  // one for all entries
+  // Every name is checked and every folder made before any data is written, so the writers
+  // neither race on folders nor start on an archive that is refused anyway.
+  struct Entry {
+    zip_uint64_t index;
+    std::string destination;
+    mode_t mode;
+    zip_uint64_t size;  // compressed
+  };
+  std::vector<Entry> entries;
+  std::unordered_map<std::string, int> namings;  // per file written, how many entries name it
   for (zip_int64_t i = 0; i < count; ++i) {
-    if (cancel.load()) return false;
     const zip_uint64_t index = static_cast<zip_uint64_t>(i);
     zip_stat_t stat;
     zip_stat_init(&stat);
@@ -199,16 +212,65 @@ bool extractPackageArchive(zip_t* archive, const std::string& stagingDirectory,
     // Folders come into being as parents of the files in them.
     if (name.empty() || name.back() == '/') continue;
     if (!isAllowedEntryName(name)) return false;
-    const fs::path destination = fs::path(stagingDirectory) / name;
+    // Normal form, so that two names of one file ("a/b", "a/./b") are seen to be one.
+    const fs::path destination = (fs::path(stagingDirectory) / name).lexically_normal();
     std::error_code ec;
     fs::create_directories(destination.parent_path(), ec);
-    if (!extractEntry(archive, index, destination.string(), buffer)) return false;
-    // Only modes with an execute bit are applied; every entry is a regular file whatever its type bits.
-    const mode_t mode = static_cast<mode_t>(attributes >> 16);
-    // Never write for group or others: another local user could rewrite what this user runs.
-    if (mode & 0111) ::chmod(destination.c_str(), mode & 0755);
+    ++namings[destination.string()];
+    entries.push_back({index, destination.string(), static_cast<mode_t>(attributes >> 16),
+                       (stat.valid & ZIP_STAT_COMP_SIZE) ? stat.comp_size : 0});
   }
-  return true;
+  // Writers take runs of neighbouring entries, so each reads its part of the archive front to
+  // back. Entries naming one file share one run, in archive order: the last one stays.
+  std::vector<std::vector<const Entry*>> runs(1);
+  std::vector<zip_uint64_t> runSizes(1, 0);
+  for (const Entry& entry : entries) {
+    if (namings[entry.destination] > 1) {
+      runs[0].push_back(&entry);
+      runSizes[0] += entry.size;
+      continue;
+    }
+    if (runs.size() == 1 || runSizes.back() >= kExtractRunBytes) {
+      runs.emplace_back();
+      runSizes.push_back(0);
+    }
+    runs.back().push_back(&entry);
+    runSizes.back() += entry.size;
+  }
+  // Largest first, so that one big file does not start last and leave the other writers idle.
+  std::vector<size_t> order(runs.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return runSizes[a] > runSizes[b]; });
+
+  std::atomic<size_t> next{0};
+  std::atomic<bool> failed{false};
+  // Each writer reads through its own archive handle: one libzip archive is not for two threads.
+  const auto write = [&](zip_t* handle) {
+    std::vector<char> buffer(256 * 1024);
+    for (size_t k; !failed.load() && (k = next.fetch_add(1)) < order.size();) {
+      for (const Entry* entry : runs[order[k]]) {
+        if (cancel.load() || !extractEntry(handle, entry->index, entry->destination, buffer)) {
+          failed = true;
+          break;
+        }
+        // Only modes with an execute bit are applied; every entry is a regular file whatever its type bits.
+        // Never write for group or others: another local user could rewrite what this user runs.
+        if (entry->mode & 0111) ::chmod(entry->destination.c_str(), entry->mode & 0755);
+      }
+    }
+  };
+  const size_t writers =
+      std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), kExtractWriters, runs.size()});
+  // Opened here, one after the other: opening reads the time zone, which is not for two threads.
+  std::vector<zip_t*> handles;
+  for (size_t w = 1; w < writers; ++w)
+    if (zip_t* handle = openPackageArchive(archivePath)) handles.push_back(handle);
+  std::vector<std::thread> threads;
+  for (zip_t* handle : handles) threads.emplace_back(write, handle);
+  write(archive);
+  for (std::thread& thread : threads) thread.join();
+  for (zip_t* handle : handles) zip_discard(handle);
+  return !failed.load();
 }
 
 bool replaceEditorFolderByMovingAside(const std::string& stagingDirectory, const std::string& editorDirectory,
@@ -337,7 +399,7 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
     failRemovingDecrypted("The editor package is not a readable zip archive.");
     return;
   }
-  const bool extracted = extractPackageArchive(archive, stagingDirectory, updater.cancelFlag());
+  const bool extracted = extractPackageArchive(archive, archivePath, stagingDirectory, updater.cancelFlag());
   zip_discard(archive);
   if (encrypted) fs::remove(decryptedPath, ec);
   if (!extracted) {

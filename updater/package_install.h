@@ -23,10 +23,11 @@ void removeRunLeftovers(const std::string& downloadsDirectory);
 // component between either separator.
 bool isAllowedEntryName(const std::string& name);
 
-// Writes every file entry of the archive into the staging folder; false on the first refused or
-// failed entry, or when the cancel flag is seen before an entry.
-bool extractPackageArchive(zip_t* archive, const std::string& stagingDirectory,
-                           const std::atomic<bool>& cancel);
+// Writes every file entry of the archive (opened from archivePath) into the staging folder, on a
+// few threads that each open archivePath again; false when a name is refused (then nothing is
+// written), on the first failed entry, or when the cancel flag is seen before an entry.
+bool extractPackageArchive(zip_t* archive, const std::string& archivePath,
+                           const std::string& stagingDirectory, const std::atomic<bool>& cancel);
 
 // Opens a zip read-only (close-on-exec); null when it is not a readable zip. An empty file is not one.
 zip_t* openPackageArchive(const std::string& path);

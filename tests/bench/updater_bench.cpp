@@ -189,7 +189,7 @@ int childStage(char** argv) {
     fs::create_directories(argv[4]);
     zip_t* archive = openPackageArchive(argv[3]);
     std::atomic<bool> cancel{false};
-    const bool ok = archive && extractPackageArchive(archive, argv[4], cancel);
+    const bool ok = archive && extractPackageArchive(archive, argv[3], argv[4], cancel);
     if (archive) zip_discard(archive);
     return !ok;
   }

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Builds update packages for the updater tests, independently of the launcher's own code.
 
-  make_package.py zip OUT [HEXNAME:HEXDATA:MODE:LINK ...]   names stored exactly as given
+  make_package.py zip OUT [HEXNAME:HEXDATA:MODE:LINK ...]   names stored exactly as given;
+      HEXDATA "rN" stands for N random bytes
   make_package.py container ZIP OUT KEY_B64 [options]
       Encrypts ZIP with AES-256-GCM: "ZELVAN1\\0", version, IV length, tag length, reserved,
       big-endian payload length, IV, ciphertext, tag. Options fake the header fields
@@ -27,7 +28,7 @@ def make_zip(out, entries):
             kind = 0o120000 if link == "1" else 0o100000
             info.external_attr = ((kind | int(mode)) & 0xFFFF) << 16
             info.create_system = 3
-            archive.writestr(info, bytes.fromhex(data))
+            archive.writestr(info, os.urandom(int(data[1:])) if data.startswith("r") else bytes.fromhex(data))
 
 
 def make_container(args):

@@ -65,8 +65,8 @@ bool writePythonZip(const std::string& zipPath, const std::vector<ZipEntrySpec>&
   // Hex keeps every byte of hostile names intact on the command line.
   std::string command = makePackageCommand("zip") + " " + shellQuote(zipPath);
   for (const ZipEntrySpec& e : entries)
-    command +=
-        " " + hex(e.name) + ":" + hex(e.data) + ":" + std::to_string(e.mode) + ":" + (e.link ? "1" : "0");
+    command += " " + hex(e.name) + ":" + (e.randomBytes ? "r" + std::to_string(e.randomBytes) : hex(e.data)) +
+               ":" + std::to_string(e.mode) + ":" + (e.link ? "1" : "0");
   return runShell(command) == 0;
 }
 

@@ -32,7 +32,8 @@ struct ZipEntrySpec {
   std::string name;
   std::string data;
   int mode = 0644;
-  bool link = false;  // stored with the symbolic-link type bits
+  bool link = false;       // stored with the symbolic-link type bits
+  size_t randomBytes = 0;  // when set, the data is this many random bytes instead
 };
 bool writePythonZip(const std::string& zipPath, const std::vector<ZipEntrySpec>& entries);
 

@@ -134,6 +134,26 @@ TEST_F(PackageInstall, OddButSafeNamesAndEmptyArchivesInstall) {
   EXPECT_EQ(std::distance(fs::directory_iterator(editorDir()), fs::directory_iterator()), 1);  // the version
 }
 
+TEST_F(PackageInstall, ParallelWritersKeepEveryFileAndTheLastOfARepeatedName) {
+  // Writers take runs of about 4 MiB of neighbouring entries: "dup" and "./dup" fall in different
+  // runs, the first behind 3 MiB, the second at the start of a run of its own.
+  const size_t mib = 1024 * 1024;
+  std::vector<ZipEntrySpec> entries = {{"f0", "", 0644, false, 3 * mib},
+                                       {"dup", "first"},
+                                       {"f1", "", 0644, false, 2 * mib},
+                                       {"./dup", "last"},
+                                       {"x/f2", "", 0755, false, mib}};
+  for (int i = 0; i < 40; ++i) entries.push_back({"many/" + std::to_string(i), std::to_string(i)});
+  EXPECT_EQ(runPythonZip("parallel", entries), "Installed: Installed \u2014 version parallel");
+  EXPECT_EQ(readWholeFile(editorDir() + "/dup"), "last");
+  EXPECT_EQ(fs::file_size(editorDir() + "/f0"), 3 * mib);
+  EXPECT_EQ(fs::file_size(editorDir() + "/f1"), 2 * mib);
+  EXPECT_EQ(fs::file_size(editorDir() + "/x/f2"), mib);
+  EXPECT_EQ(permissions(editorDir() + "/x/f2"), 0755u);
+  for (int i = 0; i < 40; ++i)
+    EXPECT_EQ(readWholeFile(editorDir() + "/many/" + std::to_string(i)), std::to_string(i));
+}
+
 TEST_F(PackageInstall, UnreadableArchivesAndCancelledOrFailedSwapsKeepTheOldEditor) {
   installOldEditor();
   const std::string zip = makeZipPackage(), whole = readWholeFile(zip);
