@@ -109,9 +109,9 @@ void EditorUpdater::wakeForProgress() {
   wakeFrameLoop();
 }
 
-bool EditorUpdater::downloadContentReceiver(OutputFile& file, const char* data, size_t length) {
+bool EditorUpdater::downloadContentReceiver(BlockPipeline& file, const char* data, size_t length) {
   if (cancelRequested_.load()) return false;
-  if (!file.write(data, length)) return false;
+  file.push(data, length);
   // This HTTP library reports progress only for bodies of declared length; counting here too keeps
   // the received bytes moving for a body of unknown length (the progress callback then sets the
   // same running total).

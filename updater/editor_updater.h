@@ -13,7 +13,7 @@
 
 #include "platform/https_request.h"
 
-class OutputFile;
+class BlockPipeline;
 
 enum class UpdateState : int32_t {
   Idle = 0,
@@ -63,8 +63,8 @@ class EditorUpdater {
   void failUpdate(const std::string& message);
   // The download's progress report: stores the counts; false once a cancel was requested.
   bool downloadProgressCallback(uint64_t received, uint64_t total);
-  // Writes a received block to the part file; false when cancelled or the file failed.
-  bool downloadContentReceiver(OutputFile& file, const char* data, size_t length);
+  // Hands a received block to the part file's writer; false when cancelled.
+  bool downloadContentReceiver(BlockPipeline& file, const char* data, size_t length);
 
  private:
   static void updateWorkerThreadMain(EditorUpdater& updater);

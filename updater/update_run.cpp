@@ -1,5 +1,6 @@
 #include "updater/update_run.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 
@@ -42,14 +43,19 @@ bool downloadPackage(EditorUpdater& updater, const UpdateManifest& manifest, con
   }
   const bool digestWanted = !manifest.sha256.empty() || !manifest.plaintextSha256.empty();
   Sha256Stream digest(/*onOwnThread=*/digestWanted);
+  // Written on a thread of its own, beside the receiving; a failed write ends the request.
+  std::atomic<bool> writeFailed{false};
+  BlockPipeline writer([&part, &writeFailed](const unsigned char* data, size_t length) {
+    if (!part.write(data, length)) writeFailed = true;
+  });
   HttpsRequest request{.host = host,
                        .port = port,
                        .path = path,
                        .connectSeconds = 15,
                        .readSeconds = 120,
                        .stall = updater.deadlines().packageStall};
-  request.receiver = [&updater, &part, &digest, digestWanted](const char* data, size_t length) {
-    if (!updater.downloadContentReceiver(part, data, length)) return false;
+  request.receiver = [&](const char* data, size_t length) {
+    if (writeFailed.load() || !updater.downloadContentReceiver(writer, data, length)) return false;
     if (digestWanted) digest.update(data, length);
     return true;
   };
@@ -57,7 +63,8 @@ bool downloadPackage(EditorUpdater& updater, const UpdateManifest& manifest, con
     return updater.downloadProgressCallback(received, total);
   };
   const HttpsReply reply = sendHttpsRequest(request, &updater.requests());
-  const bool writeFailed = !part.flush();
+  writer.finish();
+  const bool failedWrite = writeFailed.load() || !part.flush();
   part.close();
 
   std::error_code ec;
@@ -66,7 +73,7 @@ bool downloadPackage(EditorUpdater& updater, const UpdateManifest& manifest, con
     updater.failUpdate("Download cancelled.");
     return false;
   }
-  if (!reply.responded || reply.status != 200 || writeFailed) {
+  if (!reply.responded || reply.status != 200 || failedWrite) {
     fs::remove(partPath, ec);
     updater.failUpdate("The editor package download failed.");
     return false;
