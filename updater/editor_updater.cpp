@@ -26,11 +26,13 @@ void EditorUpdater::startUpdateCheck() {
         currentState_ == UpdateState::Installing)
       return;
   }
-  // A previous worker has already published its final state and is ending.
-  if (workerThread_.joinable()) workerThread_.join();
+  // A previous worker has published its final state but may still be deleting the editor it
+  // replaced (seconds on a slow disk): the new worker waits for it, not the UI thread.
+  std::thread previous = std::move(workerThread_);
   cancelRequested_.store(false);
   requests_.reset();
-  workerFinished_.store(false);
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  workerFinished_ = finished;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     currentState_ = UpdateState::Checking;
@@ -38,7 +40,12 @@ void EditorUpdater::startUpdateCheck() {
     receivedBytes_ = 0;
     totalBytes_ = 0;
   }
-  workerThread_ = std::thread(&EditorUpdater::updateWorkerThreadMain, std::ref(*this));
+  workerThread_ = std::thread([this, previous = std::move(previous), finished]() mutable {
+    if (previous.joinable()) previous.join();
+    runEditorUpdate(*this);
+    finished->store(true);  // its own flag: a newer worker has another
+    wakeFrameLoop();
+  });
 }
 
 void EditorUpdater::requestCancel() {
@@ -67,7 +74,7 @@ uint64_t EditorUpdater::bytesTotal() {
 }
 
 void EditorUpdater::joinFinishedWorker() {
-  if (workerFinished_.exchange(false) && workerThread_.joinable()) workerThread_.join();
+  if (workerFinished_ && workerFinished_->exchange(false) && workerThread_.joinable()) workerThread_.join();
 }
 
 void EditorUpdater::publish(UpdateState state, const std::string& message) {
@@ -121,12 +128,6 @@ bool EditorUpdater::downloadContentReceiver(BlockPipeline& file, const char* dat
   }
   wakeForProgress();
   return true;
-}
-
-void EditorUpdater::updateWorkerThreadMain(EditorUpdater& updater) {
-  runEditorUpdate(updater);
-  updater.workerFinished_.exchange(true);
-  updater.wakeFrameLoop();
 }
 
 std::string editorInstallDir() {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -67,7 +68,6 @@ class EditorUpdater {
   bool downloadContentReceiver(BlockPipeline& file, const char* data, size_t length);
 
  private:
-  static void updateWorkerThreadMain(EditorUpdater& updater);
   void wakeFrameLoop();
   void wakeForProgress();  // wakeFrameLoop at most 30 times a second
   // Worker thread only: the download's last wake, to space progress wakes.
@@ -82,9 +82,10 @@ class EditorUpdater {
   uint64_t receivedBytes_ = 0;
   uint64_t totalBytes_ = 0;  // 0 when the server declared no length
   std::atomic<bool> cancelRequested_{false};
-  std::atomic<bool> workerFinished_{false};  // the worker's very last act
-  RequestCanceller requests_;                // cancelled together with cancelRequested_
-  std::thread workerThread_;                 // UI thread only
+  // The current worker's flag, set as its very last act; UI thread only.
+  std::shared_ptr<std::atomic<bool>> workerFinished_;
+  RequestCanceller requests_;  // cancelled together with cancelRequested_
+  std::thread workerThread_;   // UI thread only
 };
 
 // The folder "editor" next to the launcher executable ("editor" relative when that is unknown).

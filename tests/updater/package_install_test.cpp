@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <future>
 #include <iterator>
 
 #include "support/temp_launcher.h"  // writeWholeFile
@@ -182,6 +183,36 @@ TEST_F(PackageInstall, UnreadableArchivesAndCancelledOrFailedSwapsKeepTheOldEdit
   EXPECT_EQ(swap, "Failed: Could not move the extracted editor into place.");
   expectOldEditorIntact();
   EXPECT_FALSE(fs::exists(exeDir() + "/editor-staging"));
+}
+
+// Holds the worker in its first wake after "Installed", before it deletes the editor it replaced.
+std::atomic<EditorUpdater*> heldUpdater{nullptr};
+std::atomic<bool> workerHeld{false}, releaseWorker{false};
+void holdWorkerAfterInstalled() {
+  EditorUpdater* updater = heldUpdater.load();
+  if (!updater || updater->state() != UpdateState::Installed ||
+      !heldUpdater.compare_exchange_strong(updater, nullptr))
+    return;
+  workerHeld = true;
+  while (!releaseWorker.load()) usleep(1000);
+}
+
+TEST_F(PackageInstall, CheckingAgainRightAfterInstalledLeavesTheOldEditorsDeletionToTheWorker) {
+  installOldEditor();
+  publish("2", makeZipPackage());
+  EditorUpdater updater(server.manifestUrl(), downloads.path());
+  heldUpdater = &updater;
+  updater.wake = holdWorkerAfterInstalled;
+  updater.startUpdateCheck();
+  ASSERT_TRUE(waitUntil([] { return workerHeld.load(); }));
+  EXPECT_TRUE(fs::exists(exeDir() + "/editor-previous/old.txt"));
+  // The button's call returns while the worker is still busy; the new run waits for it instead.
+  auto check = std::async(std::launch::async, [&] { updater.startUpdateCheck(); });
+  EXPECT_EQ(check.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the UI thread waited";
+  releaseWorker = true;
+  check.wait();
+  EXPECT_EQ(outcome(updater), "Installed: Installed \u2014 version 2");
+  EXPECT_FALSE(fs::exists(exeDir() + "/editor-previous"));
 }
 
 TEST(ReplaceEditorFolder, MovingAsideRollsBackWhenTheNewFolderCannotMoveIn) {
