@@ -73,8 +73,9 @@ uint64_t EditorUpdater::bytesTotal() {
   return totalBytes_;
 }
 
-void EditorUpdater::joinFinishedWorker() {
+bool EditorUpdater::joinFinishedWorker() {
   if (workerFinished_ && workerFinished_->exchange(false) && workerThread_.joinable()) workerThread_.join();
+  return !workerThread_.joinable();
 }
 
 void EditorUpdater::publish(UpdateState state, const std::string& message) {

@@ -46,8 +46,8 @@ class EditorUpdater {
   std::string statusMessage();
   uint64_t bytesReceived();
   uint64_t bytesTotal();
-  // Joins the worker only once it has finished, so the frame never waits.
-  void joinFinishedWorker();
+  // Joins the worker only once it has finished, so the frame never waits; true when none is left.
+  bool joinFinishedWorker();
   // Called by the worker after it publishes (download progress at most 30 times a second), so a
   // frame loop asleep until input draws it at once; null (the default) when nothing waits.
   std::atomic<void (*)()> wake{nullptr};

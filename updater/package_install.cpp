@@ -147,6 +147,19 @@ zip_int64_t windowedZipSourceCallback(void* userdata, void* data, zip_uint64_t l
   }
 }
 
+// Deletes a folder tree file by file, so that a cancel (the launcher closing) stops it at once;
+// what is left goes at the start of the next run.
+void removeTreeUnlessCancelled(const std::string& root, const std::atomic<bool>& cancel) {
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    if (cancel.load()) return;
+    std::error_code statusError;
+    if (it->symlink_status(statusError).type() != fs::file_type::directory)
+      fs::remove(it->path(), statusError);
+  }
+  if (!cancel.load()) fs::remove_all(root, ec);  // the folders, empty by now
+}
+
 }  // namespace
 
 bool isAllowedEntryName(const std::string& name) {
@@ -423,5 +436,5 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
   versionFile.close();
   updater.publish(UpdateState::Installed, "Installed \u2014 version " + manifest.version);
   // The previous editor goes only now: deleting thousands of files must not delay "Installed".
-  fs::remove_all(asideDirectory, ec);
+  removeTreeUnlessCancelled(asideDirectory, updater.cancelFlag());
 }

@@ -197,9 +197,10 @@ void holdWorkerAfterInstalled() {
   while (!releaseWorker.load()) usleep(1000);
 }
 
-TEST_F(PackageInstall, CheckingAgainRightAfterInstalledLeavesTheOldEditorsDeletionToTheWorker) {
+TEST_F(PackageInstall, TheOldEditorsDeletionNeitherHoldsTheUiThreadNorAClose) {
   installOldEditor();
-  publish("2", makeZipPackage());
+  const std::string zip = makeZipPackage();
+  publish("2", zip);
   EditorUpdater updater(server.manifestUrl(), downloads.path());
   heldUpdater = &updater;
   updater.wake = holdWorkerAfterInstalled;
@@ -212,6 +213,23 @@ TEST_F(PackageInstall, CheckingAgainRightAfterInstalledLeavesTheOldEditorsDeleti
   releaseWorker = true;
   check.wait();
   EXPECT_EQ(outcome(updater), "Installed: Installed \u2014 version 2");
+  EXPECT_FALSE(fs::exists(exeDir() + "/editor-previous"));
+
+  // Closing there stops the deletion; the next run removes what is left.
+  installOldEditor();
+  publish("3", zip);
+  releaseWorker = workerHeld = false;
+  {
+    EditorUpdater closing(server.manifestUrl(), downloads.path());
+    heldUpdater = &closing;
+    closing.wake = holdWorkerAfterInstalled;
+    closing.startUpdateCheck();
+    ASSERT_TRUE(waitUntil([] { return workerHeld.load(); }));
+    closing.requestCancel();
+    releaseWorker = true;
+  }
+  EXPECT_TRUE(fs::exists(exeDir() + "/editor-previous/old.txt"));
+  EXPECT_EQ(run(), "Installed: Installed \u2014 version 3");
   EXPECT_FALSE(fs::exists(exeDir() + "/editor-previous"));
 }
 

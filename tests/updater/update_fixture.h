@@ -38,9 +38,10 @@ inline std::string outcome(EditorUpdater& updater, bool waitForEnd = true) {
   const auto ended = [&] {
     return updater.state() >= UpdateState::Installed || updater.state() == UpdateState::Idle;
   };
+  // The worker ends after its end state (it still deletes the editor it replaced).
   if (waitForEnd) {
-    EXPECT_TRUE(waitUntil(ended)) << "the update run did not end";
-    updater.joinFinishedWorker();
+    EXPECT_TRUE(waitUntil([&] { return ended() && updater.joinFinishedWorker(); }))
+        << "the update run did not end";
   }
   return names[static_cast<int>(updater.state())] + std::string(": ") + updater.statusMessage();
 }
