@@ -17,6 +17,8 @@ bool readFileBytes(const std::string& path, std::string& bytes) {
     close(fd);
     return false;
   }
+  // Room for the whole file at once: growing by doubling would briefly hold it nearly twice.
+  bytes.reserve(static_cast<size_t>(info.st_size));
   char buffer[65536];
   bool ok = true;
   for (;;) {
