@@ -1,11 +1,47 @@
 #include "updater/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+
+namespace {
+
+// Removes name inside the open folder folderFd. Each folder is opened by name relative to its
+// parent's descriptor and with O_NOFOLLOW, so a link put in place of a folder meanwhile is
+// never walked into.
+bool removeAt(int folderFd, const char* name, const std::atomic<bool>* cancel) {
+  if (::unlinkat(folderFd, name, 0) == 0 || errno == ENOENT) return true;
+  if (errno != EISDIR) return false;
+  const int fd = ::openat(folderFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  DIR* folder = ::fdopendir(fd);
+  if (!folder) {
+    ::close(fd);
+    return false;
+  }
+  bool emptied = true;
+  while (const dirent* entry = ::readdir(folder)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    if (cancel && cancel->load()) {
+      emptied = false;
+      break;
+    }
+    emptied = removeAt(::dirfd(folder), entry->d_name, cancel) && emptied;
+  }
+  ::closedir(folder);
+  return emptied && (::unlinkat(folderFd, name, AT_REMOVEDIR) == 0 || errno == ENOENT);
+}
+
+}  // namespace
+
+bool removeTree(const std::string& path, const std::atomic<bool>* cancel) {
+  return !path.empty() && removeAt(AT_FDCWD, path.c_str(), cancel);
+}
 
 InputFile::InputFile(const std::string& path) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -2,6 +2,7 @@
 // never inherits a package, a part file or an extracted file.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,11 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+// Removes what lies at path, a folder with all it holds, without ever following a symbolic link:
+// a link, at the top or anywhere inside, goes as a link and what it points at stays. Stops when
+// cancel (may be null) is seen set; other errors are ignored. False when something was left.
+bool removeTree(const std::string& path, const std::atomic<bool>* cancel = nullptr);
 
 // A file opened for binary reading; not open when the path cannot be opened.
 class InputFile {

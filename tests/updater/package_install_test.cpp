@@ -78,6 +78,22 @@ TEST_F(PackageInstall, InstallsAZipWithItsModesInPlaceOfTheOldEditor) {
   EXPECT_FALSE(fs::exists(exeDir() + "/editor-staging"));
   EXPECT_FALSE(fs::exists(exeDir() + "/editor-previous"));
   EXPECT_TRUE(fs::exists(packagePath("1.2.3")));
+
+  // Links to a folder of the user's, as the editor folder, in the place of the staging and aside
+  // folders, and inside the editor replaced: each goes as a link, never what it points at.
+  const std::string mine = source / "mine";
+  fs::create_directories(mine + "/src");
+  writeTextFile(mine + "/src/main.cpp", "mine");
+  fs::remove_all(editorDir());
+  for (const std::string& link : {editorDir(), exeDir() + "/editor-staging", exeDir() + "/editor-previous"})
+    fs::create_directory_symlink(mine, link);
+  publish("1.2.4", zip);
+  EXPECT_EQ(run(), "Installed: Installed \u2014 version 1.2.4");
+  fs::create_directory_symlink(mine, editorDir() + "/build");
+  publish("1.2.5", zip);
+  EXPECT_EQ(run(), "Installed: Installed \u2014 version 1.2.5");
+  EXPECT_EQ(readWholeFile(mine + "/src/main.cpp"), "mine");
+  EXPECT_FALSE(fs::is_symlink(editorDir()));
 }
 
 TEST_F(PackageInstall, DigestsDecideTheAuthenticityCheck) {
