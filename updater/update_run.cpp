@@ -86,8 +86,7 @@ bool downloadPackage(EditorUpdater& updater, const UpdateManifest& manifest, con
   }
   fs::rename(partPath, packagePath, ec);
   if (ec) {
-    fs::remove(partPath, ec);
-    updater.failUpdate("Could not finalize the downloaded package.");
+    updater.failUpdate("Could not finalize the downloaded package.");  // the complete part file stays
     return false;
   }
   return true;
@@ -107,12 +106,10 @@ std::string sanitizeVersionForFileName(const std::string& version) {
 
 namespace {
 
-// The version names files and is written as the version file's first line: it may hold no line
-// break or other control byte and no path separator.
+// The version is written as the version file's first line and read back from it: a line break
+// or a NUL would never read back as written. The file name is made safe on its own.
 bool isUsableVersion(const std::string& version) {
-  for (unsigned char c : version)
-    if (c < 0x20 || c == 0x7F || c == '/' || c == '\\') return false;
-  return !version.empty();
+  return !version.empty() && version.find_first_of(std::string("\n\0", 2)) == std::string::npos;
 }
 
 }  // namespace
