@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "config/file_io.h"
+
 namespace {
 
 // Removes name inside the open folder folderFd. Each folder is opened by name relative to its
@@ -44,7 +46,7 @@ bool removeTree(const std::string& path, const std::atomic<bool>* cancel) {
 }
 
 InputFile::InputFile(const std::string& path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  fd_ = openRegularFile(path, O_RDONLY | O_NOFOLLOW);
 }
 
 InputFile::~InputFile() {
@@ -84,12 +86,7 @@ int InputFile::release() {
 }
 
 OutputFile::OutputFile(const std::string& path, unsigned mode) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  // O_CREAT's mode does not reach a file that already exists.
-  if (fd_ >= 0 && mode != 0666 && ::fchmod(fd_, mode) != 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
+  fd_ = createFileAnew(path, mode);
   failed_ = fd_ < 0;
   if (fd_ >= 0) buffer_.reserve(kBufferSize);
 }

@@ -18,7 +18,8 @@
 // cancel (may be null) is seen set; other errors are ignored. False when something was left.
 bool removeTree(const std::string& path, const std::atomic<bool>* cancel = nullptr);
 
-// A file opened for binary reading; not open when the path cannot be opened.
+// A regular file opened for binary reading; not open when the path cannot be opened or holds
+// anything else (a link, a FIFO, a folder): nothing planted there is followed or waited on.
 class InputFile {
  public:
   explicit InputFile(const std::string& path);
@@ -39,9 +40,9 @@ class InputFile {
   int fd_ = -1;
 };
 
-// A file created or truncated for binary writing with the mode minus the umask; a mode other than
-// 0666 is also set on a file that already existed. Small writes are gathered into one bounded buffer
-// (the network hands over a few KiB at a time).
+// A file created anew for binary writing with the mode minus the umask; whatever lay at the path
+// (a leftover, a planted link or FIFO) is removed first, never written through. Small writes are gathered
+// into one bounded buffer (the network hands over a few KiB at a time).
 class OutputFile {
  public:
   explicit OutputFile(const std::string& path, unsigned mode = 0666);

@@ -197,11 +197,13 @@ void runEditorUpdate(EditorUpdater& updater) {
 
   bool reuse = false;
   std::string packageSha256;
-  const fs::file_status status = fs::status(packagePath, ec);
+  const fs::file_status status = fs::symlink_status(packagePath, ec);
   if (!ec && fs::exists(status)) {
     // Without a manifest digest the package is reused unchecked; the install's checks still apply.
-    if (!manifest.sha256.empty()) packageSha256 = sha256FileHex(packagePath);
-    if (manifest.sha256.empty() || packageSha256 == manifest.sha256)
+    // Only a regular file is a package: a link or a FIFO at its name is removed and made anew.
+    const bool regular = fs::is_regular_file(status);
+    if (regular && !manifest.sha256.empty()) packageSha256 = sha256FileHex(packagePath);
+    if (regular && (manifest.sha256.empty() || packageSha256 == manifest.sha256))
       reuse = true;
     else
       fs::remove(packagePath, ec);

@@ -279,6 +279,18 @@ TEST_F(PackageInstall, DecryptsConfirmsThePlaintextAndInstalls) {
   }
   EXPECT_EQ(runContainer(zip, "", lenient + "=ignored-after-padding"),
             "Installed: Installed \u2014 version e2");
+
+  // Nothing planted in the downloads folder is waited on or written through: a FIFO at the
+  // package's name, links to a file of the user's at the part and decrypted names.
+  const std::string mine = source / "mine.txt", planted = packagePath("e3");
+  writeTextFile(mine, "mine");
+  ::chmod(mine.c_str(), 0644);
+  ASSERT_EQ(::mkfifo(planted.c_str(), 0600), 0);
+  fs::create_symlink(mine, planted + ".part");
+  fs::create_symlink(mine, planted + ".decrypted.zip");
+  EXPECT_EQ(runContainer(zip, "", key, plainSha), "Installed: Installed \u2014 version e3");
+  EXPECT_EQ(readWholeFile(mine), "mine");
+  EXPECT_EQ(permissions(mine), 0644u);
 }
 
 TEST_F(PackageInstall, ContainerAndKeyFaultsFailWithTheirSentence) {
@@ -338,8 +350,12 @@ TEST(PackageContainer, FailuresTheUpdateRunCannotReach) {
   writeTextFile(dir / "magic", "ZELVAN2" + std::string(41, '\0'));
   EXPECT_FALSE(decryptPackageContainer(dir / "magic", dir / "out", key, error));
   EXPECT_EQ(error, "Invalid container magic bytes.");
-  EXPECT_FALSE(decryptPackageContainer(dir.path(), dir / "out", key, error));
-  EXPECT_EQ(error, "Could not read container header.");  // a folder opens but reads nothing
+  // Only a regular file is read, never a folder, nor a FIFO that would wait for a writer.
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  for (const std::string& odd : {dir.path(), dir / "fifo"}) {
+    EXPECT_FALSE(decryptPackageContainer(odd, dir / "out", key, error));
+    EXPECT_EQ(error, "Could not open encrypted file for reading.");
+  }
   writeTextFile(dir / "empty.zip", "");
   const std::string base64 = randomKeyBase64();
   ASSERT_TRUE(writeContainer(dir / "empty.zip", dir / "empty.pkg", base64));
