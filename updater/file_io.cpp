@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include "config/file_io.h"
 
@@ -134,7 +135,11 @@ void OutputFile::close() {
 }
 
 BlockPipeline::BlockPipeline(Consumer consume) : consume_(std::move(consume)) {
-  thread_ = std::thread(&BlockPipeline::consumeQueuedBlocks, this);
+  try {
+    thread_ = std::thread(&BlockPipeline::consumeQueuedBlocks, this);
+  } catch (const std::system_error&) {
+    // No thread to be had (a thread limit): the caller consumes every block itself.
+  }
 }
 
 BlockPipeline::~BlockPipeline() {
@@ -143,6 +148,10 @@ BlockPipeline::~BlockPipeline() {
 
 void BlockPipeline::push(const void* data, size_t length) {
   if (finished_) return;
+  if (!thread_.joinable()) {
+    consume_(static_cast<const unsigned char*>(data), length);
+    return;
+  }
   const auto* in = static_cast<const unsigned char*>(data);
   while (length > 0) {
     if (gathered_.capacity() < kBlockSize) gathered_.reserve(kBlockSize);
@@ -188,6 +197,7 @@ void BlockPipeline::consumeQueuedBlocks() {
 void BlockPipeline::finish() {
   if (finished_) return;
   finished_ = true;
+  if (!thread_.joinable()) return;
   if (!gathered_.empty()) handOver();
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -70,7 +70,8 @@ class OutputFile {
 
 // Hands bytes, in order, to a consumer on its own thread, so that a stage's digest or write runs
 // beside its cipher or network work instead of after it. The bytes are copied into a few bounded
-// blocks (at most kQueuedBlocks of kBlockSize); push waits while they are all queued.
+// blocks (at most kQueuedBlocks of kBlockSize); push waits while they are all queued. When no
+// thread can be started, push consumes on the caller's thread.
 class BlockPipeline {
  public:
   using Consumer = std::function<void(const unsigned char* data, size_t length)>;

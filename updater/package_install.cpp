@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -266,7 +267,14 @@ bool extractPackageArchive(zip_t* archive, const std::string& archivePath,
   for (size_t w = 1; w < writers; ++w)
     if (zip_t* handle = openPackageArchive(archivePath)) handles.push_back(handle);
   std::vector<std::thread> threads;
-  for (zip_t* handle : handles) threads.emplace_back(write, handle);
+  threads.reserve(handles.size());
+  for (zip_t* handle : handles) {
+    try {
+      threads.emplace_back(write, handle);
+    } catch (const std::system_error&) {
+      break;  // at a thread limit the writers started (this thread at least) take every run
+    }
+  }
   write(archive);
   for (std::thread& thread : threads) thread.join();
   for (zip_t* handle : handles) zip_discard(handle);

@@ -3,7 +3,10 @@
 #include "updater/package_install.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <future>
@@ -366,6 +369,39 @@ TEST(PackageContainer, FailuresTheUpdateRunCannotReach) {
   ::chmod((dir / "plain.zip").c_str(), 0644);
   EXPECT_TRUE(decryptPackageContainer(dir / "empty.pkg", dir / "plain.zip", decodeBase64Key(base64), error));
   EXPECT_EQ(permissions(dir / "plain.zip"), 0600u);
+
+  // A decrypted copy that cannot be written whole (a full disk; here a file size limit) fails as
+  // such. At a thread limit decryption and extraction go on without their helper threads, a
+  // request fails with its sentence, and so does the start of an update run.
+  ASSERT_TRUE(writePythonZip(dir / "big.zip", {{"editor", "", 0755, false, 300000}, {"data", "d"}}));
+  ASSERT_TRUE(writeContainer(dir / "big.zip", dir / "big.pkg", base64));
+  ::chmod(dir.path().c_str(), 0777);
+  const auto inChild = [&](int resource, rlim_t limit) {
+    return runInChild([&] {
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit few = {limit, limit};
+      setrlimit(resource, &few);
+      std::string childError, digest;
+      if (!decryptPackageContainer(dir / "big.pkg", dir / "copy.zip", decodeBase64Key(base64), childError,
+                                   &digest))
+        return childError;
+      const std::atomic<bool> cancel{false};
+      zip_t* archive = openPackageArchive(dir / "copy.zip");
+      const bool extracted =
+          archive && extractPackageArchive(archive, dir / "copy.zip", dir / "staging", cancel);
+      verifyArtifactAuthenticity("https://127.0.0.1:1/m", digest, childError);
+      EditorUpdater updater("https://127.0.0.1:1/m", dir.path());
+      updater.startUpdateCheck();
+      return std::to_string(digest == sha256FileHex(dir / "big.zip") && extracted &&
+                            fs::file_size(dir / "staging/editor") == 300000) +
+             " " + childError + " " + outcome(updater, false);
+    });
+  };
+  EXPECT_EQ(inChild(RLIMIT_FSIZE, 100000), "Could not write the decrypted package.");
+  EXPECT_EQ(
+      inChild(RLIMIT_NPROC, 0),
+      "1 Could not reach auth server for SHA-256 verification. Failed: The update could not start: no new "
+      "thread could be created.");
 }
 
 }  // namespace
