@@ -41,8 +41,8 @@ class InputFile {
 };
 
 // A file created anew for binary writing with the mode minus the umask; whatever lay at the path
-// (a leftover, a planted link or FIFO) is removed first, never written through. Small writes are gathered
-// into one bounded buffer (the network hands over a few KiB at a time).
+// (a leftover, a planted link or FIFO) is removed first, never written through. Small writes are
+// gathered into one bounded buffer (the network hands over a few KiB at a time).
 class OutputFile {
  public:
   explicit OutputFile(const std::string& path, unsigned mode = 0666);
