@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -167,7 +168,13 @@ HttpsReply sendHttpsRequest(const HttpsRequest& request, RequestCanceller* cance
   HttpsFlight flight(request);
   if (!flight.attach(canceller)) return reply;
   const SigpipeBlock noSigpipe;
-  std::thread deadline([&flight] { flight.watch(); });
+  std::thread deadline;
+  try {
+    deadline = std::thread([&flight] { flight.watch(); });
+  } catch (const std::system_error&) {
+    flight.detach(canceller);  // no deadline could be kept: the request is not sent
+    return reply;
+  }
 
   bool sent = false;
   {

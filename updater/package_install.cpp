@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -147,19 +148,6 @@ zip_int64_t windowedZipSourceCallback(void* userdata, void* data, zip_uint64_t l
   }
 }
 
-// Deletes a folder tree file by file, so that a cancel (the launcher closing) stops it at once;
-// what is left goes at the start of the next run.
-void removeTreeUnlessCancelled(const std::string& root, const std::atomic<bool>& cancel) {
-  std::error_code ec;
-  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-    if (cancel.load()) return;
-    std::error_code statusError;
-    if (it->symlink_status(statusError).type() != fs::file_type::directory)
-      fs::remove(it->path(), statusError);
-  }
-  if (!cancel.load()) fs::remove_all(root, ec);  // the folders, empty by now
-}
-
 }  // namespace
 
 bool isAllowedEntryName(const std::string& name) {
@@ -279,7 +267,14 @@ bool extractPackageArchive(zip_t* archive, const std::string& archivePath,
   for (size_t w = 1; w < writers; ++w)
     if (zip_t* handle = openPackageArchive(archivePath)) handles.push_back(handle);
   std::vector<std::thread> threads;
-  for (zip_t* handle : handles) threads.emplace_back(write, handle);
+  threads.reserve(handles.size());
+  for (zip_t* handle : handles) {
+    try {
+      threads.emplace_back(write, handle);
+    } catch (const std::system_error&) {
+      break;  // at a thread limit the writers started (this thread at least) take every run
+    }
+  }
   write(archive);
   for (std::thread& thread : threads) thread.join();
   for (zip_t* handle : handles) zip_discard(handle);
@@ -291,7 +286,7 @@ bool replaceEditorFolderByMovingAside(const std::string& stagingDirectory, const
   std::error_code ec;
   const bool hadEditor = fs::exists(fs::symlink_status(editorDirectory, ec));
   if (hadEditor) {
-    fs::remove_all(asideDirectory, ec);
+    removeTree(asideDirectory);
     fs::rename(editorDirectory, asideDirectory, ec);
     if (ec) return false;
   }
@@ -310,9 +305,9 @@ bool replaceEditorFolder(const std::string& stagingDirectory, const std::string&
       0) {
     // The staging path now holds the previous editor; its deletion waits with the aside folder.
     std::error_code ec;
-    fs::remove_all(asideDirectory, ec);
+    removeTree(asideDirectory);
     fs::rename(stagingDirectory, asideDirectory, ec);
-    if (ec) fs::remove_all(stagingDirectory, ec);
+    if (ec) removeTree(stagingDirectory);
     return true;
   }
   return replaceEditorFolderByMovingAside(stagingDirectory, editorDirectory, asideDirectory);
@@ -333,8 +328,8 @@ void removeRunLeftovers(const std::string& downloadsDirectory) {
   if (!fs::exists(fs::symlink_status(editorDirectory, ec)) &&
       fs::exists(fs::symlink_status(asideDirectory, ec)))
     fs::rename(asideDirectory, editorDirectory, ec);
-  fs::remove_all(asideDirectory, ec);
-  fs::remove_all(editorStagingDir(), ec);
+  removeTree(asideDirectory);
+  removeTree(editorStagingDir());
   // Only regular files of this updater's own names: the folder may be the user's downloads folder.
   for (fs::directory_iterator it(downloadsDirectory, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
@@ -357,7 +352,7 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
 
   std::error_code ec;
   const std::string editorDirectory = editorInstallDir(), stagingDirectory = editorStagingDir();
-  fs::remove_all(stagingDirectory, ec);
+  removeTree(stagingDirectory);
   fs::create_directories(stagingDirectory, ec);
 
   std::string archivePath = packagePath;
@@ -399,7 +394,7 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
     std::string error;
     if (!verifyArtifactAuthenticity(updater.manifestUrl(), digest, error, &updater.requests(),
                                     updater.deadlines().update)) {
-      fs::remove_all(stagingDirectory, ec);
+      removeTree(stagingDirectory);
       failRemovingDecrypted(updater.cancelRequested()
                                 ? "Install cancelled."
                                 : "Artifact authenticity verification failed: " + error);
@@ -416,7 +411,7 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
   zip_discard(archive);
   if (encrypted) fs::remove(decryptedPath, ec);
   if (!extracted) {
-    fs::remove_all(stagingDirectory, ec);
+    removeTree(stagingDirectory);
     updater.failUpdate(updater.cancelRequested() ? "Install cancelled."
                                                  : "Extracting the editor package failed.");
     return;
@@ -424,7 +419,7 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
 
   const std::string asideDirectory = editorAsideDir();
   if (!replaceEditorFolder(stagingDirectory, editorDirectory, asideDirectory)) {
-    fs::remove_all(stagingDirectory, ec);
+    removeTree(stagingDirectory);
     updater.failUpdate("Could not move the extracted editor into place.");
     return;
   }
@@ -435,6 +430,7 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
   }
   versionFile.close();
   updater.publish(UpdateState::Installed, "Installed \u2014 version " + manifest.version);
-  // The previous editor goes only now: deleting thousands of files must not delay "Installed".
-  removeTreeUnlessCancelled(asideDirectory, updater.cancelFlag());
+  // The previous editor goes only now: deleting thousands of files must not delay "Installed". A
+  // close stops it; the next run removes the rest.
+  removeTree(asideDirectory, &updater.cancelFlag());
 }
