@@ -3,10 +3,10 @@
 //
 // The whole run has two peers: the chain of standard tools (curl, openssl, a Python decryptor and
 // the fastest extractor installed: bsdtar, else unzip), and a one-pass script (one_pass_update.py:
-// download, both digests and decryption in one streaming pass, then four zipfile processes). The
-// lower bound adds what this design cannot go below: the download to /dev/null, the slower of AES
-// and SHA-256 each on its own core (the decryption and its digest run side by side), and the tree
-// written by four writers without any inflating.
+// download, both digests and decryption in one streaming pass on threads of their own, then four
+// zipfile processes). The lower bound adds what this design cannot go below: the download to
+// /dev/null, the slower of AES and SHA-256 each on its own core (the decryption and its digest
+// run side by side), and the tree written by four writers without any inflating.
 //
 // Every program, ours included, runs as its own process and is timed the same way: from starting
 // it through the shell to its end (for our whole run: to the moment it shows "Installed", which is
