@@ -67,8 +67,23 @@ void LocalTlsServer::stop() {
 }
 
 const char* hostilityName(Hostility hostility) {
-  static const char* const names[] = {"silent", "trickle", "endless body", "endless header"};
+  static const char* const names[] = {"silent", "trickle", "endless body", "endless header", "gzip"};
   return names[static_cast<int>(hostility)];
+}
+
+const std::string& gzipBomb() {
+  static const std::string bomb = [] {
+    std::string out;
+    const std::string zeros(1 << 20, '\0');
+    httplib::detail::gzip_compressor gzip;
+    for (int i = 0; i < 64; ++i)
+      gzip.compress(zeros.data(), zeros.size(), i == 63, [&out](const char* data, size_t length) {
+        out.append(data, length);
+        return true;
+      });
+    return out;
+  }();
+  return bomb;
 }
 
 HostileTlsServer::HostileTlsServer(Hostility hostility, std::chrono::milliseconds interval)
@@ -198,6 +213,10 @@ void HostileTlsServer::serve(int fd) {
       while (sent < enough && send(chunk)) sent += chunk.size();
       break;
     }
+    case Hostility::Gzip:
+      send("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
+           std::to_string(gzipBomb().size()) + "\r\nConnection: close\r\n\r\n" + gzipBomb());
+      break;
     case Hostility::EndlessHeader: {
       if (!send("HTTP/1.1 200 OK\r\n")) return;
       std::string lines;

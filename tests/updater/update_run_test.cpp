@@ -238,7 +238,8 @@ TEST_F(UpdateRun, ASlowDownloadShowsProgressAndCancels) {
 TEST_F(UpdateRun, HostilePeersAreCutOffAndCancelAndCloseActWithinASecond) {
   using namespace std::chrono;
   writeTextFile(source / "p.zip", "package");  // verification comes before any unpacking
-  const std::string sha = sha256FileHex(source / "p.zip");
+  writeTextFile(source / "gzip.zip", gzipBomb());
+  const std::string sha = sha256FileHex(source / "p.zip"), gzipSha = sha256FileHex(source / "gzip.zip");
   const RequestDeadlines quick{.update = seconds(1), .packageStall = seconds(1)};
   const std::string unreachable = "Failed: Could not reach the update server, and no local editor was found.",
                     failed = "Failed: The editor package download failed.",
@@ -247,27 +248,32 @@ TEST_F(UpdateRun, HostilePeersAreCutOffAndCancelAndCloseActWithinASecond) {
   const struct {
     const char* request;
     size_t canned;            // replies before the hostile one: manifest, package
-    std::string outcomes[4];  // cancelled; trickle; endless body; endless header
+    std::string outcomes[5];  // cancelled; trickle; endless body; endless header; gzip
   } rows[] = {
       {"manifest",
        0,
        {"Failed: Download cancelled.", unreachable, "Failed: The update manifest is not valid JSON.",
-        unreachable}},
-      {"package", 1, {"Failed: Download cancelled.", failed, failed, failed}},
+        unreachable, "Failed: The update manifest is not valid JSON."}},
+      // A package marked gzip is written and hashed as sent; it then meets the verification.
+      {"package",
+       1,
+       {"Failed: Download cancelled.", failed, failed, failed,
+        unverified + "Invalid JSON returned by verification endpoint."}},
       {"verification",
        2,
        {"Failed: Install cancelled.", noAuth, unverified + "Invalid JSON returned by verification endpoint.",
-        noAuth}},
+        noAuth, unverified + "Invalid JSON returned by verification endpoint."}},
   };
   for (const auto& row : rows) {
-    for (const Hostility hostility :
-         {Hostility::Silent, Hostility::Dribble, Hostility::EndlessBody, Hostility::EndlessHeader}) {
+    for (const Hostility hostility : {Hostility::Silent, Hostility::Dribble, Hostility::EndlessBody,
+                                      Hostility::EndlessHeader, Hostility::Gzip}) {
       const std::string label = row.request + std::string(", ") + hostilityName(hostility);
+      const bool gzip = hostility == Hostility::Gzip;
       HostileTlsServer peer(hostility);
       const std::string base = "https://127.0.0.1:" + std::to_string(peer.port());
       const std::vector<std::string> canned = {
-          HostileTlsServer::reply(200, server.manifest("7", base + "/p.zip", sha)),
-          HostileTlsServer::reply(200, "package")};
+          HostileTlsServer::reply(200, server.manifest("7", base + "/p.zip", gzip ? gzipSha : sha)),
+          HostileTlsServer::reply(200, gzip ? gzipBomb() : "package")};
       // Starts a run and returns once its hostile request is under way.
       const auto start = [&](const RequestDeadlines& deadlines) {
         fs::remove(packagePath("7"));
