@@ -74,13 +74,12 @@ const char* hostilityName(Hostility hostility) {
 const std::string& gzipBomb() {
   static const std::string bomb = [] {
     std::string out;
-    const std::string zeros(1 << 20, '\0');
-    httplib::detail::gzip_compressor gzip;
-    for (int i = 0; i < 64; ++i)
-      gzip.compress(zeros.data(), zeros.size(), i == 63, [&out](const char* data, size_t length) {
-        out.append(data, length);
-        return true;
-      });
+    const std::string zeros(64 << 20, '\0');
+    httplib::detail::gzip_compressor().compress(zeros.data(), zeros.size(), true,
+                                                [&out](const char* data, size_t n) {
+                                                  out.append(data, n);
+                                                  return true;
+                                                });
     return out;
   }();
   return bomb;

@@ -244,25 +244,18 @@ TEST_F(UpdateRun, HostilePeersAreCutOffAndCancelAndCloseActWithinASecond) {
   const std::string unreachable = "Failed: Could not reach the update server, and no local editor was found.",
                     failed = "Failed: The editor package download failed.",
                     unverified = "Failed: Artifact authenticity verification failed: ",
-                    noAuth = unverified + "Could not reach auth server for SHA-256 verification.";
+                    noAuth = unverified + "Could not reach auth server for SHA-256 verification.",
+                    badJson = unverified + "Invalid JSON returned by verification endpoint.",
+                    notJson = "Failed: The update manifest is not valid JSON.";
   const struct {
     const char* request;
     size_t canned;            // replies before the hostile one: manifest, package
     std::string outcomes[5];  // cancelled; trickle; endless body; endless header; gzip
   } rows[] = {
-      {"manifest",
-       0,
-       {"Failed: Download cancelled.", unreachable, "Failed: The update manifest is not valid JSON.",
-        unreachable, "Failed: The update manifest is not valid JSON."}},
+      {"manifest", 0, {"Failed: Download cancelled.", unreachable, notJson, unreachable, notJson}},
       // A package marked gzip is written and hashed as sent; it then meets the verification.
-      {"package",
-       1,
-       {"Failed: Download cancelled.", failed, failed, failed,
-        unverified + "Invalid JSON returned by verification endpoint."}},
-      {"verification",
-       2,
-       {"Failed: Install cancelled.", noAuth, unverified + "Invalid JSON returned by verification endpoint.",
-        noAuth, unverified + "Invalid JSON returned by verification endpoint."}},
+      {"package", 1, {"Failed: Download cancelled.", failed, failed, failed, badJson}},
+      {"verification", 2, {"Failed: Install cancelled.", noAuth, badJson, noAuth, badJson}},
   };
   for (const auto& row : rows) {
     for (const Hostility hostility : {Hostility::Silent, Hostility::Dribble, Hostility::EndlessBody,
