@@ -164,22 +164,22 @@ int nextTurnMs(const CallbackServer& server) {
 // The listener's thread: serves until the wake-up, then closes every connection and the
 // listening socket and frees the server.
 void runListener(CallbackServer* server) {
-  for (bool running = true; running;) {
+  for (;;) {
     epoll_event ready[2];
     // A daemon at its connection limit listens again only on the turn after a connection closed.
     const int wait = std::exchange(server->closedAny, false) ? 0 : nextTurnMs(*server);
     const int count = epoll_wait(server->events, ready, 2, wait);
-    if (count < 0 && errno != EINTR) {
-      uint64_t stop = 0;  // the loop cannot go on: wait for the stop without serving
-      while (read(server->wake, &stop, sizeof(stop)) < 0 && errno == EINTR) {
-      }
+    if (count < 0 && errno != EINTR) break;  // the loop cannot go on: it waits for the stop unserved
+    if (std::any_of(ready, ready + std::max(count, 0),
+                    [&](const epoll_event& e) { return e.data.fd == server->wake; }))
       break;
-    }
-    for (int i = 0; i < count; ++i) running = running && ready[i].data.fd != server->wake;
-    if (!running) break;
     MHD_run(server->daemon);
     for (const auto now = Clock::now(); !server->incomplete.empty() && requestDue(*server) <= now;)
       dropConnection(*server, server->incomplete.begin());
+  }
+  // Taking the stop's value also orders whatever the closing thread did before it.
+  uint64_t stop = 0;
+  while (read(server->wake, &stop, sizeof(stop)) < 0 && errno == EINTR) {
   }
   MHD_stop_daemon(server->daemon);
   close(server->events);
