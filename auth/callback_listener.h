@@ -34,7 +34,8 @@ constexpr unsigned kCallbackMaxConnections = 640;
 constexpr unsigned kReservedDescriptors = 256;
 
 // One listener: the libmicrohttpd daemon, the thread that runs its event loop, and what its
-// callbacks may reach. Everything below `open` belongs to the loop thread.
+// callbacks may reach. The descriptors are set before the loop starts; the fields from `cap` on
+// belong to the loop thread.
 struct CallbackServer {
   AuthSession& session;
   MHD_Daemon* daemon = nullptr;
