@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -259,8 +258,6 @@ const std::string* handleOAuthCallback(CallbackServer& server, MHD_Connection* c
 
 int32_t startCallbackServer(AuthSession& session) {
   if (session.listenerCloser.joinable()) session.listenerCloser.join();
-  // Writes to a peer that has gone away must fail, not end the launcher.
-  std::signal(SIGPIPE, SIG_IGN);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

@@ -2,8 +2,6 @@
 
 #include <fcntl.h>
 #include <openssl/ssl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,31 +19,6 @@ using Clock = std::chrono::steady_clock;
 // this is what bounds them.
 constexpr uint64_t kOverheadAllowance = 64 * 1024;
 constexpr uint64_t kFramingShare = 16;  // one byte in this many of the body
-
-// Blocks SIGPIPE on this thread while it talks to the network: a socket shut down under the
-// TLS layer's write must fail that write, not end the process. A SIGPIPE raised meanwhile is
-// taken off before the old mask returns.
-class SigpipeBlock {
- public:
-  SigpipeBlock() {
-    sigemptyset(&pipe_);
-    sigaddset(&pipe_, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
-  }
-  ~SigpipeBlock() {
-    if (sigismember(&previous_, SIGPIPE) == 1) return;
-    const timespec zero{0, 0};
-    while (sigtimedwait(&pipe_, nullptr, &zero) > 0) {
-    }
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  SigpipeBlock(const SigpipeBlock&) = delete;
-  SigpipeBlock& operator=(const SigpipeBlock&) = delete;
-
- private:
-  sigset_t pipe_;
-  sigset_t previous_;
-};
 
 }  // namespace
 
@@ -167,7 +140,6 @@ HttpsReply sendHttpsRequest(const HttpsRequest& request, RequestCanceller* cance
   HttpsReply reply;
   HttpsFlight flight(request);
   if (!flight.attach(canceller)) return reply;
-  const SigpipeBlock noSigpipe;
   std::thread deadline;
   try {
     deadline = std::thread([&flight] { flight.watch(); });

@@ -281,6 +281,7 @@ std::string loadAverage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ignoreBrokenPipes();
   if (argc == 5 && std::strcmp(argv[1], "--child-run") == 0) return childRun(argv[2], argv[3], argv[4]);
   if (argc == 5 && std::strcmp(argv[1], "--child-idle") == 0) return 0;
   if (argc >= 4 && std::strcmp(argv[1], "--stage") == 0) return childStage(argv);
