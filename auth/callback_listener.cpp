@@ -15,6 +15,8 @@
 #include <cstring>
 #include <filesystem>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "auth/auth_session.h"
@@ -285,10 +287,13 @@ int32_t startCallbackServer(AuthSession& session) {
     epoll_event watch{EPOLLIN, {.fd = fd}};
     if (epoll_ctl(server->events, EPOLL_CTL_ADD, fd, &watch) != 0) return abandon(server);
   }
-  const int32_t bound = port->port;
+  try {
+    session.listenerCloser = std::thread(runListener, server);
+  } catch (const std::system_error&) {
+    return abandon(server);  // no thread to serve it: the listener cannot open
+  }
   session.server.reset(server);
-  session.listenerCloser = std::thread(runListener, server);
-  return bound;
+  return port->port;
 }
 
 void closeCallbackServer(AuthSession& session) {

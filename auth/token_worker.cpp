@@ -2,12 +2,17 @@
 
 #include <rapidjson/document.h>
 
+#include <system_error>
+
 #include "auth/auth_session.h"
 #include "config/json_util.h"
 #include "config/settings.h"
 #include "platform/https_request.h"
 
 namespace {
+
+const char* const kTokenEndpointUnreachable =
+    "Could not reach Google's token endpoint. Check your connection.";
 
 // Each request gets a new client: connection time-out 15 s, read time-out 300 s (set here: this
 // library's own default is only 5 s, too short for a slow answer), and the session's deadline
@@ -50,7 +55,7 @@ TokenGrantResult requestTokenGrant(const TokenWorkerJob& job) {
   request.contentType = "application/x-www-form-urlencoded";
   const HttpsReply reply = sendHttpsRequest(request, &job.session->requests);
   if (!reply.responded) {
-    grant.errorMessage = "Could not reach Google's token endpoint. Check your connection.";
+    grant.errorMessage = kTokenEndpointUnreachable;
     return grant;
   }
   if (reply.status != 200) {
@@ -135,7 +140,16 @@ void startTokenWorker(AuthSession& session, const std::string& code, const std::
   job.redirectUri = redirectUri;
   job.codeVerifier = session.codeVerifier;
   session.requests.reset();  // no worker runs now: a cancel of an earlier attempt is spent
-  session.tokenWorker = std::thread([job = std::move(job)] { runTokenWorker(job); });
+  try {
+    session.tokenWorker = std::thread([job = std::move(job)] { runTokenWorker(job); });
+  } catch (const std::system_error&) {
+    // No thread for the request: it ends as a request that could not be sent.
+    SignInResult record;
+    record.finished = true;
+    record.errorMessage = kTokenEndpointUnreachable;
+    std::lock_guard<std::mutex> lock(session.mutex);
+    session.result = std::move(record);
+  }
 }
 
 void restoreSession(AuthSession& session) {

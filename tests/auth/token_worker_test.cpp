@@ -1,5 +1,7 @@
 // Every answer of the token and userinfo endpoints, in both grant modes, through the real worker
 // and the frame loop's poll.
+#include <sys/resource.h>
+
 #include "auth_env.h"
 
 namespace {
@@ -55,6 +57,19 @@ TEST_F(TokenWorkerTest, FailuresBecomeOneSentenceAndKeepTheStoredSignIn) {
     EXPECT_EQ(session.errorMessage, sentence);
     EXPECT_EQ(settings.refreshToken, "kept") << sentence;
   }
+  // At a thread limit the request and the listener fail with their sentences.
+  EXPECT_EQ(
+      runInChild([&] {
+        const rlimit none = {0, 0};
+        setrlimit(RLIMIT_NPROC, &none);
+        restoreSession(session);
+        pollAuthSession(session);
+        const std::string restore = session.errorMessage;
+        beginBrowserSignIn(session);
+        return restore + "|" + session.errorMessage;
+      }),
+      "Could not reach Google's token endpoint. Check your connection.|Could not open the local sign-in "
+      "listener.");
 }
 
 TEST_F(TokenWorkerTest, SuccessfulGrantsStoreTheIdentityAndOnlyACodeReplysRefreshToken) {
