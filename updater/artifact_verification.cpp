@@ -45,7 +45,7 @@ Sha256Stream::Sha256Stream(bool onOwnThread) : context_(EVP_MD_CTX_new()) {
   failed_ = !context_ || EVP_DigestInit_ex(context_, EVP_sha256(), nullptr) != 1;
   if (onOwnThread && !failed_)
     pipeline_ = std::make_unique<BlockPipeline>(
-        [this](const unsigned char* data, size_t length) { digest(data, length); });
+        [this](const unsigned char* data, size_t length) { return digest(data, length); });
 }
 
 Sha256Stream::~Sha256Stream() {
@@ -53,8 +53,9 @@ Sha256Stream::~Sha256Stream() {
   EVP_MD_CTX_free(context_);
 }
 
-void Sha256Stream::digest(const unsigned char* data, size_t length) {
+bool Sha256Stream::digest(const unsigned char* data, size_t length) {
   if (!failed_ && length > 0) failed_ = EVP_DigestUpdate(context_, data, length) != 1;
+  return !failed_;
 }
 
 void Sha256Stream::update(const void* data, size_t length) {

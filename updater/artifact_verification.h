@@ -11,7 +11,7 @@
 #include <openssl/types.h>
 
 #include "platform/https_request.h"
-#include "updater/file_io.h"
+#include "updater/block_pipeline.h"
 
 // Splits an "https://" address into host, port and path (query and fragment stay in the path).
 // Callers preset port to 443. False when the address is unusable; the outputs are then not to be used.
@@ -35,7 +35,7 @@ class Sha256Stream {
   std::string finishHex();
 
  private:
-  void digest(const unsigned char* data, size_t length);
+  bool digest(const unsigned char* data, size_t length);  // false once a step failed
 
   EVP_MD_CTX* context_;
   bool failed_ = false;  // the digest thread's while it runs

@@ -6,6 +6,7 @@
 
 #include "platform/desktop.h"
 #include "projects/editor_launch.h"
+#include "updater/block_pipeline.h"
 #include "updater/file_io.h"
 #include "updater/update_run.h"
 
@@ -127,8 +128,7 @@ void EditorUpdater::wakeForProgress() {
 }
 
 bool EditorUpdater::downloadContentReceiver(BlockPipeline& file, const char* data, size_t length) {
-  if (cancelRequested_.load()) return false;
-  file.push(data, length);
+  if (cancelRequested_.load() || !file.push(data, length)) return false;
   // This HTTP library reports progress only for bodies of declared length; counting here too keeps
   // the received bytes moving for a body of unknown length (the progress callback then sets the
   // same running total).

@@ -64,7 +64,7 @@ class EditorUpdater {
   void failUpdate(const std::string& message);
   // The download's progress report: stores the counts; false once a cancel was requested.
   bool downloadProgressCallback(uint64_t received, uint64_t total);
-  // Hands a received block to the part file's writer; false when cancelled.
+  // Hands a received block to the part file's writer; false when cancelled or a write failed.
   bool downloadContentReceiver(BlockPipeline& file, const char* data, size_t length);
 
  private:

@@ -5,10 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <system_error>
 
 #include "config/file_io.h"
 
@@ -132,77 +130,4 @@ void OutputFile::close() {
     ::close(fd_);
   }
   fd_ = -1;
-}
-
-BlockPipeline::BlockPipeline(Consumer consume) : consume_(std::move(consume)) {
-  try {
-    thread_ = std::thread(&BlockPipeline::consumeQueuedBlocks, this);
-  } catch (const std::system_error&) {
-    // No thread to be had (a thread limit): the caller consumes every block itself.
-  }
-}
-
-BlockPipeline::~BlockPipeline() {
-  finish();
-}
-
-void BlockPipeline::push(const void* data, size_t length) {
-  if (finished_) return;
-  if (!thread_.joinable()) {
-    consume_(static_cast<const unsigned char*>(data), length);
-    return;
-  }
-  const auto* in = static_cast<const unsigned char*>(data);
-  while (length > 0) {
-    if (gathered_.capacity() < kBlockSize) gathered_.reserve(kBlockSize);
-    const size_t take = std::min(length, kBlockSize - gathered_.size());
-    gathered_.insert(gathered_.end(), in, in + take);
-    in += take;
-    length -= take;
-    if (gathered_.size() == kBlockSize) handOver();
-  }
-}
-
-void BlockPipeline::handOver() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return queued_.size() < kQueuedBlocks; });
-  queued_.push_back(std::move(gathered_));
-  gathered_.clear();
-  if (!spare_.empty()) {
-    gathered_ = std::move(spare_.back());
-    spare_.pop_back();
-  }
-  lock.unlock();
-  changed_.notify_all();
-}
-
-void BlockPipeline::consumeQueuedBlocks() {
-  for (;;) {
-    std::vector<unsigned char> block;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [this] { return !queued_.empty() || closing_; });
-      if (queued_.empty()) return;  // closing, and everything consumed
-      block = std::move(queued_.front());
-      queued_.pop_front();
-    }
-    changed_.notify_all();
-    consume_(block.data(), block.size());
-    block.clear();
-    std::lock_guard<std::mutex> lock(mutex_);
-    spare_.push_back(std::move(block));
-  }
-}
-
-void BlockPipeline::finish() {
-  if (finished_) return;
-  finished_ = true;
-  if (!thread_.joinable()) return;
-  if (!gathered_.empty()) handOver();
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    closing_ = true;
-  }
-  changed_.notify_all();
-  thread_.join();  // the thread consumes what is queued before it ends
 }

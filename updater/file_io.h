@@ -3,14 +3,9 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 // Removes what lies at path, a folder with all it holds, without ever following a symbolic link:
@@ -66,38 +61,4 @@ class OutputFile {
   bool failed_ = false;
   std::vector<char> buffer_;  // pending bytes, at most kBufferSize
   static constexpr size_t kBufferSize = 256 * 1024;
-};
-
-// Hands bytes, in order, to a consumer on its own thread, so that a stage's digest or write runs
-// beside its cipher or network work instead of after it. The bytes are copied into a few bounded
-// blocks (at most kQueuedBlocks of kBlockSize); push waits while they are all queued. When no
-// thread can be started, push consumes on the caller's thread.
-class BlockPipeline {
- public:
-  using Consumer = std::function<void(const unsigned char* data, size_t length)>;
-  explicit BlockPipeline(Consumer consume);
-  ~BlockPipeline();  // finishes
-  BlockPipeline(const BlockPipeline&) = delete;
-  BlockPipeline& operator=(const BlockPipeline&) = delete;
-
-  void push(const void* data, size_t length);
-  // Hands over the last partial block and returns once the consumer has had everything;
-  // later pushes are dropped.
-  void finish();
-
- private:
-  static constexpr size_t kBlockSize = 256 * 1024;
-  static constexpr size_t kQueuedBlocks = 4;
-  void handOver();             // queues the gathered block, waiting while the queue is full
-  void consumeQueuedBlocks();  // the thread's body
-
-  Consumer consume_;
-  bool finished_ = false;                // the caller's
-  std::vector<unsigned char> gathered_;  // the caller's block being filled
-  std::mutex mutex_;                     // guards the next three
-  std::condition_variable changed_;
-  std::deque<std::vector<unsigned char>> queued_;
-  std::vector<std::vector<unsigned char>> spare_;  // consumed blocks, for reuse
-  bool closing_ = false;
-  std::thread thread_;
 };

@@ -2,11 +2,11 @@
 
 #include <openssl/evp.h>
 
-#include <atomic>
 #include <cstring>
 #include <memory>
 
 #include "updater/artifact_verification.h"
+#include "updater/block_pipeline.h"
 #include "updater/file_io.h"
 
 namespace {
@@ -116,10 +116,8 @@ bool decryptPackageContainer(const std::string& containerPath, const std::string
   Sha256Stream digest(/*onOwnThread=*/plaintextSha256 != nullptr);
   // Written on a thread of its own: the write of the plaintext costs as much as its decryption. A
   // failed write (a full disk) ends the decryption at its next block.
-  std::atomic<bool> writeFailed{false};
-  BlockPipeline writer([&output, &writeFailed](const unsigned char* data, size_t length) {
-    if (!output.write(data, length)) writeFailed = true;
-  });
+  BlockPipeline writer(
+      [&output](const unsigned char* data, size_t length) { return output.write(data, length); });
   const auto notWritten = [&error] {
     error = "Could not write the decrypted package.";
     return false;
@@ -128,7 +126,6 @@ bool decryptPackageContainer(const std::string& containerPath, const std::string
   std::vector<unsigned char> plain(kBlockSize + 16);
   uint64_t remaining = payloadSize;
   while (remaining > 0) {
-    if (writeFailed.load()) return notWritten();
     const size_t want = remaining < kBlockSize ? static_cast<size_t>(remaining) : kBlockSize;
     const int64_t got = container.read(input.data(), want);
     if (got <= 0) {
@@ -140,7 +137,7 @@ bool decryptPackageContainer(const std::string& containerPath, const std::string
       error = "Decryption error.";
       return false;
     }
-    writer.push(plain.data(), static_cast<size_t>(produced));
+    if (!writer.push(plain.data(), static_cast<size_t>(produced))) return notWritten();
     if (plaintextSha256) digest.update(plain.data(), static_cast<size_t>(produced));
     remaining -= static_cast<uint64_t>(got);
   }
@@ -153,9 +150,8 @@ bool decryptPackageContainer(const std::string& containerPath, const std::string
     error = "Authentication tag verification failed: artifact has been tampered with or key is invalid.";
     return false;
   }
-  writer.push(plain.data(), static_cast<size_t>(produced));
-  writer.finish();
-  if (writeFailed.load() || !output.flush()) return notWritten();
+  const bool written = writer.push(plain.data(), static_cast<size_t>(produced)) && writer.finish();
+  if (!written || !output.flush()) return notWritten();
   if (plaintextSha256) {
     digest.update(plain.data(), static_cast<size_t>(produced));
     *plaintextSha256 = digest.finishHex();

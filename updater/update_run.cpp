@@ -1,11 +1,11 @@
 #include "updater/update_run.h"
 
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 
 #include "config/json_util.h"
 #include "updater/artifact_verification.h"
+#include "updater/block_pipeline.h"
 #include "updater/editor_updater.h"
 #include "updater/file_io.h"
 #include "updater/package_install.h"
@@ -44,10 +44,8 @@ bool downloadPackage(EditorUpdater& updater, const UpdateManifest& manifest, con
   const bool digestWanted = !manifest.sha256.empty() || !manifest.plaintextSha256.empty();
   Sha256Stream digest(/*onOwnThread=*/digestWanted);
   // Written on a thread of its own, beside the receiving; a failed write ends the request.
-  std::atomic<bool> writeFailed{false};
-  BlockPipeline writer([&part, &writeFailed](const unsigned char* data, size_t length) {
-    if (!part.write(data, length)) writeFailed = true;
-  });
+  BlockPipeline writer(
+      [&part](const unsigned char* data, size_t length) { return part.write(data, length); });
   HttpsRequest request{.host = host,
                        .port = port,
                        .path = path,
@@ -55,7 +53,7 @@ bool downloadPackage(EditorUpdater& updater, const UpdateManifest& manifest, con
                        .readSeconds = 120,
                        .stall = updater.deadlines().packageStall};
   request.receiver = [&](const char* data, size_t length) {
-    if (writeFailed.load() || !updater.downloadContentReceiver(writer, data, length)) return false;
+    if (!updater.downloadContentReceiver(writer, data, length)) return false;
     if (digestWanted) digest.update(data, length);
     return true;
   };
@@ -63,8 +61,7 @@ bool downloadPackage(EditorUpdater& updater, const UpdateManifest& manifest, con
     return updater.downloadProgressCallback(received, total);
   };
   const HttpsReply reply = sendHttpsRequest(request, &updater.requests());
-  writer.finish();
-  const bool failedWrite = writeFailed.load() || !part.flush();
+  const bool failedWrite = !writer.finish() || !part.flush();
   part.close();
 
   std::error_code ec;
