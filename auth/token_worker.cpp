@@ -1,13 +1,11 @@
 #include "auth/token_worker.h"
 
-#include <rapidjson/document.h>
-
 #include <system_error>
 
 #include "auth/auth_session.h"
 #include "config/json_util.h"
 #include "config/settings.h"
-#include "platform/https_request.h"
+#include "platform/json_request.h"
 
 namespace {
 
@@ -53,25 +51,19 @@ TokenGrantResult requestTokenGrant(const TokenWorkerJob& job) {
   request.path = "/token";
   request.body = httplib::detail::params_to_query_str(form);
   request.contentType = "application/x-www-form-urlencoded";
-  const HttpsReply reply = sendHttpsRequest(request, &job.session->requests);
-  if (!reply.responded) {
-    grant.errorMessage = kTokenEndpointUnreachable;
+  const JsonReply reply = sendJsonRequest(request, &job.session->requests);
+  if (reply.outcome != JsonReplyOutcome::Ok) {
+    grant.errorMessage =
+        reply.failure(kTokenEndpointUnreachable,
+                      codeMode ? "Google rejected the sign-in (token endpoint returned HTTP " +
+                                     std::to_string(reply.status) + ")."
+                               : "The stored session is no longer valid.",
+                      "Google returned an unexpected token response.");
     return grant;
   }
-  if (reply.status != 200) {
-    grant.errorMessage = codeMode ? "Google rejected the sign-in (token endpoint returned HTTP " +
-                                        std::to_string(reply.status) + ")."
-                                  : "The stored session is no longer valid.";
-    return grant;
-  }
-  rapidjson::Document document;
-  if (reply.tooLarge || !parseJsonObject(reply.body, document)) {
-    grant.errorMessage = "Google returned an unexpected token response.";
-    return grant;
-  }
-  grant.accessToken = getJsonStringMember(document, "access_token");
+  grant.accessToken = getJsonStringMember(reply.document, "access_token");
   // A refresh reply may carry a new refresh token; the stored one is kept.
-  if (codeMode) grant.refreshToken = getJsonStringMember(document, "refresh_token");
+  if (codeMode) grant.refreshToken = getJsonStringMember(reply.document, "refresh_token");
   if (grant.accessToken.empty()) {
     grant.errorMessage = "Google did not return an access token.";
     return grant;
@@ -94,22 +86,16 @@ SignInResult fetchSignInResult(const TokenWorkerJob& job) {
   HttpsRequest request = googleRequest(session, session.endpoints.userinfoHost);
   request.path = "/v1/userinfo";
   request.headers.emplace("Authorization", "Bearer " + grant.accessToken);
-  const HttpsReply reply = sendHttpsRequest(request, &job.session->requests);
-  if (!reply.responded) {
-    record.errorMessage = "Could not reach Google's userinfo endpoint.";
+  const JsonReply reply = sendJsonRequest(request, &job.session->requests);
+  if (reply.outcome != JsonReplyOutcome::Ok) {
+    record.errorMessage =
+        reply.failure("Could not reach Google's userinfo endpoint.",
+                      "Google refused the userinfo request (HTTP " + std::to_string(reply.status) + ").",
+                      "Google returned an unexpected userinfo response.");
     return record;
   }
-  if (reply.status != 200) {
-    record.errorMessage = "Google refused the userinfo request (HTTP " + std::to_string(reply.status) + ").";
-    return record;
-  }
-  rapidjson::Document document;
-  if (reply.tooLarge || !parseJsonObject(reply.body, document)) {
-    record.errorMessage = "Google returned an unexpected userinfo response.";
-    return record;
-  }
-  record.userName = getJsonStringMember(document, "name");
-  record.userEmail = getJsonStringMember(document, "email");
+  record.userName = getJsonStringMember(reply.document, "name");
+  record.userEmail = getJsonStringMember(reply.document, "email");
   if (record.userEmail.empty()) {
     record.errorMessage = "Google did not return an account email.";
     return record;

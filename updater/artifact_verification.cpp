@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/json_util.h"
+#include "platform/json_request.h"
 #include "updater/file_io.h"
 
 bool parseHttpsUrl(const std::string& url, std::string& host, int32_t& port, std::string& path) {
@@ -110,30 +111,23 @@ bool verifyArtifactAuthenticity(const std::string& manifestUrl, const std::strin
     return false;
   }
   // The digest comes from the manifest and goes in as it stands.
-  const HttpsReply reply = sendHttpsRequest({.host = host,
-                                             .port = port,
-                                             .method = "POST",
-                                             .path = "/v1/artifacts/verify",
-                                             .body = "{\"sha256\":\"" + sha256Hex + "\"}",
-                                             .contentType = "application/json",
-                                             .connectSeconds = 10,
-                                             .readSeconds = 15,
-                                             .deadline = deadline},
-                                            canceller);
-  if (!reply.responded) {
-    error = "Could not reach auth server for SHA-256 verification.";
+  const JsonReply reply = sendJsonRequest({.host = host,
+                                           .port = port,
+                                           .method = "POST",
+                                           .path = "/v1/artifacts/verify",
+                                           .body = "{\"sha256\":\"" + sha256Hex + "\"}",
+                                           .contentType = "application/json",
+                                           .connectSeconds = 10,
+                                           .readSeconds = 15,
+                                           .deadline = deadline},
+                                          canceller);
+  if (reply.outcome != JsonReplyOutcome::Ok) {
+    error = reply.failure("Could not reach auth server for SHA-256 verification.",
+                          "Auth server returned HTTP " + std::to_string(reply.status) + " on verification.",
+                          "Invalid JSON returned by verification endpoint.");
     return false;
   }
-  if (reply.status != 200) {
-    error = "Auth server returned HTTP " + std::to_string(reply.status) + " on verification.";
-    return false;
-  }
-  rapidjson::Document document;
-  if (reply.tooLarge || !parseJsonObject(reply.body, document)) {
-    error = "Invalid JSON returned by verification endpoint.";
-    return false;
-  }
-  const rapidjson::Value& root = document;
+  const rapidjson::Value& root = reply.document;
   const auto genuine = root.FindMember("genuine");
   if (genuine == root.MemberEnd() || !genuine->value.IsBool()) {
     error = "Verification response missing genuine field.";

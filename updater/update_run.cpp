@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "config/json_util.h"
+#include "platform/json_request.h"
 #include "updater/artifact_verification.h"
 #include "updater/block_pipeline.h"
 #include "updater/editor_updater.h"
@@ -120,32 +121,25 @@ bool fetchUpdateManifest(const std::string& manifestUrl, UpdateManifest& manifes
     error = "The update manifest URL must be a valid https:// URL.";
     return false;
   }
-  const HttpsReply reply = sendHttpsRequest({.host = host,
-                                             .port = port,
-                                             .path = path,
-                                             .connectSeconds = 15,
-                                             .readSeconds = 30,
-                                             .deadline = deadline},
-                                            canceller);
-  if (!reply.responded) {
-    error = "network";
+  const JsonReply reply = sendJsonRequest({.host = host,
+                                           .port = port,
+                                           .path = path,
+                                           .connectSeconds = 15,
+                                           .readSeconds = 30,
+                                           .deadline = deadline},
+                                          canceller);
+  if (reply.outcome != JsonReplyOutcome::Ok) {
+    error = reply.failure(
+        "network", "The update server returned HTTP " + std::to_string(reply.status) + " for the manifest.",
+        "The update manifest is not valid JSON.");
     return false;
   }
-  if (reply.status != 200) {
-    error = "The update server returned HTTP " + std::to_string(reply.status) + " for the manifest.";
-    return false;
-  }
-  rapidjson::Document document;
-  if (reply.tooLarge || !parseJsonObject(reply.body, document)) {
-    error = "The update manifest is not valid JSON.";
-    return false;
-  }
-  manifest.version = getJsonStringMember(document, "version");
-  manifest.url = getJsonStringMember(document, "url");
-  manifest.sha256 = getJsonStringMember(document, "sha256");
-  manifest.plaintextSha256 = getJsonStringMember(document, "plaintext_sha256");
+  const rapidjson::Value& root = reply.document;
+  manifest.version = getJsonStringMember(root, "version");
+  manifest.url = getJsonStringMember(root, "url");
+  manifest.sha256 = getJsonStringMember(root, "sha256");
+  manifest.plaintextSha256 = getJsonStringMember(root, "plaintext_sha256");
   manifest.encryptionKey.clear();
-  const rapidjson::Value& root = document;
   const auto encryption = root.FindMember("encryption");
   if (encryption != root.MemberEnd() && encryption->value.IsObject())
     manifest.encryptionKey = getJsonStringMember(encryption->value, "key");
