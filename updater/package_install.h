@@ -1,10 +1,7 @@
 // The second half of an update run: decrypt, confirm, extract and swap the package into the
-// editor folder, then write the version file.
+// editor folder, then write the version file. The extraction itself is in zip_extraction.h.
 #pragma once
 
-#include <zip.h>
-
-#include <atomic>
 #include <string>
 
 class EditorUpdater;
@@ -18,19 +15,6 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
 // At the start of a run: removes what an interrupted run left behind (part files and decrypted
 // copies in the downloads folder, the staging folder, a previous editor moved aside).
 void removeRunLeftovers(const std::string& downloadsDirectory);
-
-// False for names that could leave the staging folder: a leading "/" or "\", any ":", or a ".."
-// component between either separator.
-bool isAllowedEntryName(const std::string& name);
-
-// Writes every file entry of the archive (opened from archivePath) into the staging folder, on a
-// few threads that each open archivePath again; false when a name is refused (then nothing is
-// written), on the first failed entry, or when the cancel flag is seen before an entry.
-bool extractPackageArchive(zip_t* archive, const std::string& archivePath,
-                           const std::string& stagingDirectory, const std::atomic<bool>& cancel);
-
-// Opens a zip read-only (close-on-exec); null when it is not a readable zip. An empty file is not one.
-zip_t* openPackageArchive(const std::string& path);
 
 // Puts the staging folder in place of the editor folder so that the old editor survives any
 // failure: an atomic exchange where the file system has it, else a move aside with roll-back. On

@@ -45,6 +45,7 @@
 #include "updater/editor_updater.h"
 #include "updater/package_container.h"
 #include "updater/package_install.h"
+#include "updater/zip_extraction.h"
 
 namespace fs = std::filesystem;
 
@@ -203,11 +204,9 @@ int childStage(char** argv) {
   }
   if (stage == "extract") {
     fs::create_directories(argv[4]);
-    zip_t* archive = openPackageArchive(argv[3]);
+    PackageArchive archive(argv[3]);
     std::atomic<bool> cancel{false};
-    const bool ok = archive && extractPackageArchive(archive, argv[3], argv[4], cancel);
-    if (archive) zip_discard(archive);
-    return !ok;
+    return !extractPackageArchive(archive, argv[4], cancel);
   }
   return 2;
 }

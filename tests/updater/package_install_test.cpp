@@ -15,6 +15,7 @@
 #include "support/temp_launcher.h"  // writeWholeFile
 #include "update_fixture.h"
 #include "updater/package_container.h"
+#include "updater/zip_extraction.h"
 
 namespace fs = std::filesystem;
 
@@ -374,8 +375,8 @@ TEST(PackageContainer, FailuresTheUpdateRunCannotReach) {
       verifyArtifactAuthenticity("https://127.0.0.1:1/m", sha, text);
       EditorUpdater updater("https://127.0.0.1:1/m", dir.path());
       updater.startUpdateCheck();
-      const bool extracted =
-          extractPackageArchive(openPackageArchive(dir / "c.zip"), dir / "c.zip", dir / "x", no);
+      PackageArchive archive(dir / "c.zip");
+      const bool extracted = extractPackageArchive(archive, dir / "x", no);
       return std::to_string(extracted && fs::file_size(dir / "x/editor") == 300000) + text +
              outcome(updater, false);
     });
