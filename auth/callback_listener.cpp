@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "auth/auth_session.h"
+#include "platform/threads.h"
 
 namespace {
 
@@ -165,6 +166,7 @@ int nextTurnMs(const CallbackServer& server) {
 // The listener's thread: serves until the wake-up, then closes every connection and the
 // listening socket and frees the server.
 void runListener(CallbackServer* server) {
+  nameThisThread("orvo-listener");
   for (;;) {
     epoll_event ready[2];
     // A daemon at its connection limit listens again only on the turn after a connection closed.

@@ -6,6 +6,7 @@
 #include "config/json_util.h"
 #include "config/settings.h"
 #include "platform/json_request.h"
+#include "platform/threads.h"
 
 namespace {
 
@@ -127,7 +128,10 @@ void startTokenWorker(AuthSession& session, const std::string& code, const std::
   job.codeVerifier = session.codeVerifier;
   session.requests.reset();  // no worker runs now: a cancel of an earlier attempt is spent
   try {
-    session.tokenWorker = std::thread([job = std::move(job)] { runTokenWorker(job); });
+    session.tokenWorker = std::thread([job = std::move(job)] {
+      nameThisThread("orvo-token");
+      runTokenWorker(job);
+    });
   } catch (const std::system_error&) {
     // No thread for the request: it ends as a request that could not be sent.
     SignInResult record;

@@ -9,6 +9,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/threads.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -142,7 +144,10 @@ HttpsReply sendHttpsRequest(const HttpsRequest& request, RequestCanceller* cance
   if (!flight.attach(canceller)) return reply;
   std::thread deadline;
   try {
-    deadline = std::thread([&flight] { flight.watch(); });
+    deadline = std::thread([&flight] {
+      nameThisThread("orvo-deadline");
+      flight.watch();
+    });
   } catch (const std::system_error&) {
     flight.detach(canceller);  // no deadline could be kept: the request is not sent
     return reply;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <system_error>
 
+#include "platform/threads.h"
+
 BlockPipeline::BlockPipeline(Consumer consume) : consume_(std::move(consume)) {
   try {
     thread_ = std::thread(&BlockPipeline::consumeQueuedBlocks, this);
@@ -47,6 +49,7 @@ void BlockPipeline::handOver() {
 }
 
 void BlockPipeline::consumeQueuedBlocks() {
+  nameThisThread("orvo-pipeline");
   for (;;) {
     std::vector<unsigned char> block;
     {

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "platform/desktop.h"
+#include "platform/threads.h"
 #include "projects/editor_launch.h"
 #include "updater/block_pipeline.h"
 #include "updater/file_io.h"
@@ -45,6 +46,7 @@ void EditorUpdater::startUpdateCheck() {
   }
   try {
     workerThread_ = std::thread([this, previous, finished] {
+      nameThisThread("orvo-update");
       if (previous->joinable()) previous->join();
       runEditorUpdate(*this);
       finished->store(true);  // its own flag: a newer worker has another

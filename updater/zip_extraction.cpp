@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "config/file_io.h"
+#include "platform/threads.h"
 #include "updater/file_io.h"
 
 namespace fs = std::filesystem;
@@ -195,7 +196,10 @@ bool extractPackageArchive(PackageArchive& archive, const std::string& stagingDi
   std::vector<std::thread> threads;
   for (size_t w = 1; w < writers; ++w) {
     try {
-      threads.emplace_back(write, archive.handle(w));
+      threads.emplace_back([&write, handle = archive.handle(w)] {
+        nameThisThread("orvo-unzip");
+        write(handle);
+      });
     } catch (const std::system_error&) {
       break;  // at a thread limit the writers started (this thread at least) take every run
     }
