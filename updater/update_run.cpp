@@ -1,5 +1,8 @@
 #include "updater/update_run.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <filesystem>
 
@@ -188,11 +191,12 @@ void runEditorUpdate(EditorUpdater& updater) {
 
   bool reuse = false;
   std::string packageSha256;
-  const fs::file_status status = fs::symlink_status(packagePath, ec);
-  if (!ec && fs::exists(status)) {
+  struct stat present;
+  if (::lstat(packagePath.c_str(), &present) == 0) {
     // Without a manifest digest the package is reused unchecked; the install's checks still apply.
-    // Only a regular file is a package: a link or a FIFO at its name is removed and made anew.
-    const bool regular = fs::is_regular_file(status);
+    // Only a regular file of this user is a package: a link, a FIFO or another user's file at its
+    // name (which could change under the install) is removed and made anew.
+    const bool regular = S_ISREG(present.st_mode) && present.st_uid == ::geteuid();
     if (regular && !manifest.sha256.empty()) packageSha256 = sha256FileHex(packagePath);
     if (regular && (manifest.sha256.empty() || packageSha256 == manifest.sha256))
       reuse = true;

@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -150,6 +152,14 @@ TEST_F(UpdateRun, DownloadsKeepsAndReusesThePackage) {
   fs::remove(editorDir() + "/.zelvan_editor_version");
   EXPECT_EQ(run(), "Installed: Installed \u2014 version 1.4.2/b\xC3\xA9");
   EXPECT_EQ(server.packageRequests(), 1);
+  // Another user's file at the name is no package of ours.
+  ASSERT_EQ(::chown(kept.c_str(), 65534, 65534), 0);
+  fs::remove(editorDir() + "/.zelvan_editor_version");
+  publish("1.4.2/b\xC3\xA9", zip, sha);
+  EXPECT_EQ(run(), "Installed: Installed \u2014 version 1.4.2/b\xC3\xA9");
+  EXPECT_EQ(server.packageRequests(), 2);
+  struct stat owner;
+  EXPECT_TRUE(::stat(kept.c_str(), &owner) == 0 && owner.st_uid == ::geteuid());
 
   // Without a declared length the total stays unknown.
   publish("3", zip);
