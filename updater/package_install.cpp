@@ -1,5 +1,6 @@
 #include "updater/package_install.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -351,6 +352,35 @@ void removeRunLeftovers(const std::string& downloadsDirectory) {
   }
 }
 
+namespace {
+
+// Removes the packages of other versions from the downloads folder, keeping the named one.
+void removeOtherPackages(const std::string& downloadsDirectory, const std::string& keptPackagePath) {
+  const std::string kept = fs::path(keptPackagePath).filename().string();
+  const int directoryFd = ::open(downloadsDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directoryFd < 0) return;
+  DIR* directory = ::fdopendir(directoryFd);
+  if (!directory) {
+    ::close(directoryFd);
+    return;
+  }
+  // Only regular files of the updater's own names, looked at and removed by name without following
+  // a link: the folder may be the user's downloads folder. unlinkat without flags never removes a
+  // folder, and a file swapped for a link meanwhile loses only the link.
+  const std::string prefix = "zelvan_editor_", suffix = ".zip";
+  while (const dirent* entry = ::readdir(directory)) {
+    const std::string name = entry->d_name;
+    struct stat status;
+    if (name != kept && name.size() > prefix.size() + suffix.size() && name.rfind(prefix, 0) == 0 &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+        ::fstatat(directoryFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode))
+      ::unlinkat(directoryFd, entry->d_name, 0);
+  }
+  ::closedir(directory);
+}
+
+}  // namespace
+
 void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest,
                           const std::string& packagePath, const std::string& packageSha256) {
   updater.publish(UpdateState::Installing, "Installing editor " + manifest.version + "\u2026");
@@ -435,6 +465,8 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
   }
   versionFile.close();
   updater.publish(UpdateState::Installed, "Installed \u2014 version " + manifest.version);
+  // Older packages are never reused; this one stays for the next run's reuse decision.
+  removeOtherPackages(updater.downloadsDirectory(), packagePath);
   // The previous editor goes only now: deleting thousands of files must not delay "Installed".
   removeTreeUnlessCancelled(asideDirectory, updater.cancelFlag());
 }
