@@ -48,6 +48,7 @@ void releaseLock(int lockFd) {
 
 int main() {
   prctl(PR_SET_NAME, "ORVO Launcher", 0, 0, 0);
+  ignoreBrokenPipes();
 
   // The editor inherits the lock and keeps it while it runs; no other child does.
   int lockFd = openSingleInstanceLock();

@@ -7,16 +7,32 @@
 #include <cerrno>
 #include <filesystem>
 
-bool readFileBytes(const std::string& path, std::string& bytes) {
-  bytes.clear();
+int openRegularFile(const std::string& path, int flags) {
   // Non-blocking only so that opening a FIFO returns at once; a regular file ignores the flag.
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
+  const int fd = open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return -1;
   struct stat info;
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     close(fd);
-    return false;
+    return -1;
   }
+  return fd;
+}
+
+int createFileAnew(const std::string& path, mode_t mode) {
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int fd = open(path.c_str(), flags, mode);
+  if (fd < 0 && errno == EEXIST && unlink(path.c_str()) == 0) fd = open(path.c_str(), flags, mode);
+  return fd;
+}
+
+bool readFileBytes(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  const int fd = openRegularFile(path, O_RDONLY);
+  if (fd < 0) return false;
+  // Room for the whole file at once: growing by doubling would briefly hold it nearly twice.
+  struct stat info;
+  if (fstat(fd, &info) == 0) bytes.reserve(static_cast<size_t>(info.st_size));
   char buffer[65536];
   bool ok = true;
   for (;;) {
@@ -59,8 +75,7 @@ void syncFolder(const std::filesystem::path& folder) {
 
 ReplaceResult replaceFileWhole(const std::string& path, const std::string& bytes, mode_t mode) {
   const std::string temporary = path + ".tmp";
-  unlink(temporary.c_str());
-  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+  const int fd = createFileAnew(temporary, mode);
   if (fd < 0) return ReplaceResult::OpenFailed;
   bool ok = writeAll(fd, bytes) && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;

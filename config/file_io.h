@@ -11,6 +11,16 @@
 // child process ever inherits it.
 bool readFileBytes(const std::string& path, std::string& bytes);
 
+// Opens path with flags, close-on-exec and without blocking (opening a FIFO would wait for a
+// peer), and keeps the descriptor only when it is a regular file; -1 otherwise. With O_NOFOLLOW in
+// flags a symbolic link at path is refused too.
+int openRegularFile(const std::string& path, int flags);
+
+// Creates path anew for writing (close-on-exec) with mode less the umask, never through a link:
+// whatever lies at path (a leftover, or a link or FIFO planted there) is removed first. -1 when
+// the file cannot be created.
+int createFileAnew(const std::string& path, mode_t mode);
+
 enum class ReplaceResult { Replaced, OpenFailed, WriteFailed, RenameFailed };
 
 // Writes bytes to path with ".tmp" appended, flushes them to the disk and renames the temporary

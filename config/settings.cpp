@@ -16,7 +16,7 @@ namespace {
 
 // Base-10 integer as the settings file writes it: leading white space and a sign accepted,
 // reading stops at the first non-digit, no digits gives 0. Out-of-range values saturate.
-int64_t parseInt64(const std::string& text) {
+int64_t parseInt64(std::string_view text) {
   size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
   bool negative = false;
@@ -31,7 +31,7 @@ int64_t parseInt64(const std::string& text) {
   return int64_t(magnitude);
 }
 
-int32_t parseInt32(const std::string& text) {
+int32_t parseInt32(std::string_view text) {
   int64_t value = parseInt64(text);
   if (value > INT32_MAX) return INT32_MAX;
   if (value < INT32_MIN) return INT32_MIN;
@@ -62,91 +62,129 @@ std::string percentEscape(const std::string& text, std::string_view special) {
   return out;
 }
 
-// One line of the file as every pass sees it: trimmed, and for an entry its decoded key and value.
+// A trimmed part of a line, without copying it.
+std::string_view trimmed(std::string_view text) {
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  size_t begin = 0, end = text.size();
+  while (begin < end && blank(text[begin])) ++begin;
+  while (end > begin && blank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+void percentDecodeInto(std::string_view text, std::string& out) {
+  out.clear();
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hexDigitValue(text[i + 1]) >= 0 &&
+        hexDigitValue(text[i + 2]) >= 0) {
+      out += char(hexDigitValue(text[i + 1]) * 16 + hexDigitValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+}
+
+// One line of the file as every pass sees it: trimmed, and for an entry its decoded key and its
+// trimmed value, decoded only by a pass that takes it.
 struct IniLine {
-  std::string text;
+  std::string_view text;
   bool entry = false;
   std::string key;
-  std::string value;
+  std::string_view value;
+  std::string decodedValue() const {
+    std::string out;
+    percentDecodeInto(value, out);
+    return out;
+  }
 };
 
-std::vector<IniLine> splitIniLines(const std::string& text) {
-  std::vector<IniLine> lines;
+// Each pass walks the text afresh and keeps nothing per line (the key's buffer is reused): a file
+// of millions of empty or useless lines costs its own bytes and no more.
+template <typename Visit>
+void forEachIniLine(std::string_view text, Visit visit) {
+  IniLine line;
   size_t start = 0;
-  while (start < text.size()) {
+  for (;;) {
+    // Blank lines, and the blanks a line starts with, are passed over byte by byte.
+    while (start < text.size() &&
+           (text[start] == '\n' || text[start] == ' ' || text[start] == '\t' || text[start] == '\r'))
+      ++start;
+    if (start >= text.size()) break;
     size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    IniLine line;
-    line.text = trimIniToken(text.substr(start, end - start));
-    size_t eq = line.text.find('=');
-    if (eq != std::string::npos) {
-      line.entry = true;
-      line.key = percentDecode(trimIniToken(line.text.substr(0, eq)));
-      line.value = percentDecode(trimIniToken(line.text.substr(eq + 1)));
-    }
-    lines.push_back(std::move(line));
+    if (end == std::string_view::npos) end = text.size();
+    line.text = trimmed(text.substr(start, end - start));
     start = end + 1;
+    const size_t eq = line.text.find('=');
+    line.entry = eq != std::string_view::npos;
+    if (line.entry) {
+      percentDecodeInto(trimmed(line.text.substr(0, eq)), line.key);
+      line.value = trimmed(line.text.substr(eq + 1));
+    }
+    visit(static_cast<const IniLine&>(line));
   }
-  return lines;
 }
 
-void readPlainKeys(const std::vector<IniLine>& lines, LauncherSettings& settings) {
+void readPlainKeys(std::string_view text, LauncherSettings& settings) {
   bool inGeneral = false;
-  for (const IniLine& line : lines) {
-    const std::string& t = line.text;
-    if (t.empty() || t[0] == '#' || t[0] == ';') continue;
+  forEachIniLine(text, [&](const IniLine& line) {
+    const std::string_view t = line.text;
+    if (t[0] == '#' || t[0] == ';') return;
     if (t[0] == '[' && t.back() == ']') {
       inGeneral = t == "[General]";
-      continue;
+      return;
     }
-    if (!inGeneral || !line.entry) continue;
+    if (!inGeneral || !line.entry) return;
     if (line.key == "auth/refreshToken")
-      settings.refreshToken = line.value;
+      settings.refreshToken = line.decodedValue();
     else if (line.key == "auth/userName")
-      settings.userName = line.value;
+      settings.userName = line.decodedValue();
     else if (line.key == "auth/userEmail")
-      settings.userEmail = line.value;
+      settings.userEmail = line.decodedValue();
     else if (line.key == "install/path")
-      settings.installPath = line.value;
+      settings.installPath = line.decodedValue();
     else if (line.key == "projects/defaultLocation")
-      settings.defaultProjectLocation = line.value;
+      settings.defaultProjectLocation = line.decodedValue();
     else if (line.key == "projects/lastAddedLocation")
-      settings.lastAddedProjectLocation = line.value;
-  }
+      settings.lastAddedProjectLocation = line.decodedValue();
+  });
 }
 
-int32_t readRecordCount(const std::vector<IniLine>& lines) {
+int32_t readRecordCount(std::string_view text) {
   int32_t count = 0;
-  for (const IniLine& line : lines)
-    if (line.entry && line.key == "Projects\\size") count = parseInt32(line.value);
+  forEachIniLine(text, [&](const IniLine& line) {
+    if (line.entry && line.key == "Projects\\size") count = parseInt32(line.decodedValue());
+  });
   return count;
 }
 
-void readRecords(const std::vector<IniLine>& lines, std::vector<ProjectRecord>& projects) {
+void readRecords(std::string_view text, std::vector<ProjectRecord>& projects) {
   constexpr std::string_view kPrefix = "Projects\\";
   const int64_t count = int64_t(projects.size());
-  for (const IniLine& line : lines) {
+  forEachIniLine(text, [&](const IniLine& line) {
     if (!line.entry || line.key.size() <= kPrefix.size() || line.key.compare(0, kPrefix.size(), kPrefix) != 0)
-      continue;
+      return;
     size_t slash = line.key.find('\\', kPrefix.size());
-    if (slash == std::string::npos) continue;
-    int32_t n = parseInt32(line.key.substr(kPrefix.size(), slash - kPrefix.size()));
-    if (n < 1 || n > count) continue;
+    if (slash == std::string::npos) return;
+    int32_t n = parseInt32(std::string_view(line.key).substr(kPrefix.size(), slash - kPrefix.size()));
+    if (n < 1 || n > count) return;
     ProjectRecord& record = projects[size_t(n - 1)];
-    const std::string field = line.key.substr(slash + 1);
+    const std::string_view field = std::string_view(line.key).substr(slash + 1);
     if (field == "name")
-      record.name = line.value;
+      record.name = line.decodedValue();
     else if (field == "path")
-      record.path = line.value;
+      record.path = line.decodedValue();
     else if (field == "targetPlatform")
-      record.targetPlatform = line.value;
+      record.targetPlatform = line.decodedValue();
     else if (field == "editorVersion")
-      record.editorVersion = line.value;
+      record.editorVersion = line.decodedValue();
     else if (field == "lastOpened")
-      record.lastOpened = parseInt64(line.value);
-    else if (field == "favorite")
-      record.favorite = line.value == "true" || line.value == "1";
-  }
+      record.lastOpened = parseInt64(line.decodedValue());
+    else if (field == "favorite") {
+      const std::string value = line.decodedValue();
+      record.favorite = value == "true" || value == "1";
+    }
+  });
 }
 
 std::string formatSettingsText(const LauncherSettings& settings) {
@@ -180,25 +218,12 @@ std::string formatSettingsText(const LauncherSettings& settings) {
 }  // namespace
 
 std::string trimIniToken(const std::string& text) {
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-  size_t begin = 0, end = text.size();
-  while (begin < end && blank(text[begin])) ++begin;
-  while (end > begin && blank(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
+  return std::string(trimmed(text));
 }
 
 std::string percentDecode(const std::string& text) {
   std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && hexDigitValue(text[i + 1]) >= 0 &&
-        hexDigitValue(text[i + 2]) >= 0) {
-      out += char(hexDigitValue(text[i + 1]) * 16 + hexDigitValue(text[i + 2]));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
+  percentDecodeInto(text, out);
   return out;
 }
 
@@ -219,13 +244,12 @@ void readSettingsText(const std::string& text, LauncherSettings& settings) {
   settings.defaultProjectLocation.clear();
   settings.lastAddedProjectLocation.clear();
 
-  const std::vector<IniLine> lines = splitIniLines(text);
-  readPlainKeys(lines, settings);
-  int32_t count = readRecordCount(lines);
+  readPlainKeys(text, settings);
+  int32_t count = readRecordCount(text);
   if (count < 1) return;
   if (count > kMaxProjectRecords) count = kMaxProjectRecords;
   settings.projects.resize(size_t(count));
-  readRecords(lines, settings.projects);
+  readRecords(text, settings.projects);
   sortProjectsByLastOpened(settings.projects);
 }
 

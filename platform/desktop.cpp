@@ -1,6 +1,7 @@
 #include "platform/desktop.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -109,7 +110,18 @@ std::string findInPath(const std::string& name) {
   return std::string();
 }
 
+// Does nothing: the write that met the closed peer fails with EPIPE.
+void brokenPipe(int) {}
+
 }  // namespace
+
+void ignoreBrokenPipes() {
+  struct sigaction action {};
+  action.sa_handler = brokenPipe;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGPIPE, &action, nullptr);
+}
 
 void spawnDetached(const std::vector<std::string>& args) {
   if (args.empty()) return;

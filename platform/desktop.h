@@ -31,6 +31,11 @@ std::string runChooserCommand(const std::string& command);
 // reaped. argv[0] is the program name.
 void spawnDetached(const std::vector<std::string>& argv);
 
+// Makes a write to a closed socket or pipe fail with EPIPE instead of ending the launcher; called
+// once at start-up, before any thread. A handler that does nothing rather than SIG_IGN: a caught
+// signal is back to its default in every program the launcher starts, an ignored one would not be.
+void ignoreBrokenPipes();
+
 // Raises the soft limit on open descriptors toward the hard limit, as far as the launcher can
 // use (8,192): local clients of the sign-in listener must not use up the descriptors that
 // settings saves and HTTPS requests need.

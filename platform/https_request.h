@@ -75,5 +75,6 @@ struct HttpsReply {
 };
 
 // Sends the request once on a new client: server certificate verification on, no keep-alive,
-// redirects not followed. Runs on a worker thread; canceller may be null.
+// redirects not followed, the reply's body taken as sent (never decompressed). Runs on a worker thread;
+// canceller may be null.
 HttpsReply sendHttpsRequest(const HttpsRequest& request, RequestCanceller* canceller);

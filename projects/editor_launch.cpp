@@ -58,6 +58,21 @@ std::string findEditorInDirectory(const std::string& folder) {
   return std::string();
 }
 
+namespace {
+
+// Folders whose "editor" is the system's own (a text editor's alternatives link); every folder
+// above one of them is one of them too.
+bool isSystemFolder(const std::string& folder) {
+  static const char* const kSystemFolders[] = {"/",         "/usr",           "/usr/local",
+                                               "/bin",      "/sbin",          "/usr/bin",
+                                               "/usr/sbin", "/usr/local/bin", "/usr/local/sbin"};
+  for (const char* system : kSystemFolders)
+    if (folder == system) return true;
+  return false;
+}
+
+}  // namespace
+
 std::vector<std::string> editorSearchFolders(const std::string& launcherFolder) {
   std::vector<std::string> folders;
   if (launcherFolder.empty()) return folders;
@@ -65,7 +80,7 @@ std::vector<std::string> editorSearchFolders(const std::string& launcherFolder) 
   if (!folder.has_filename() && folder != folder.root_path()) folder = folder.parent_path();  // "a/b/"
   for (int level = 0; level < 3; ++level) {
     const std::string text = folder.string();
-    if (text == "/" || text == "/usr" || text == "/usr/local") break;
+    if (isSystemFolder(text)) break;
     folders.push_back(text);
     folder = folder.parent_path();
   }
@@ -85,8 +100,13 @@ std::string resolveEditorExecutable(const AppState& app) {
     std::string found = findEditorInDirectory(zelvanDir);
     if (!found.empty()) return found;
   }
-  const std::string installPath = app.settings ? app.settings->installPath : std::string();
-  std::string found = findEditorInDirectory(installPath.empty() ? executableDirectory() : installPath);
+  std::string installPath = app.settings ? app.settings->installPath : std::string();
+  if (installPath.empty()) {
+    // The launcher folder stands in for the install path, unless it is a system folder.
+    const std::vector<std::string> nearLauncher = editorSearchFolders(executableDirectory());
+    if (!nearLauncher.empty()) installPath = nearLauncher.front();
+  }
+  std::string found = findEditorInDirectory(installPath);
   if (!found.empty()) return found;
   if (app.updater) {
     found = findEditorInDirectory(editorInstallDir());

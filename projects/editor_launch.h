@@ -11,13 +11,14 @@ bool isEditorRunning();
 // The first editor executable candidate in folder that is a regular file; empty when none.
 std::string findEditorInDirectory(const std::string& folder);
 // Where an editor is looked for around the launcher: its folder, the parent and the grandparent,
-// but never "/", "/usr", "/usr/local" or anything above them, where "editor" is the system's own
-// text editor. Empty for an empty folder.
+// but never a system folder ("/", "/usr", "/usr/local", their "bin" and "sbin", "/bin", "/sbin")
+// or anything above one, where "editor" is the system's own text editor. Empty for an empty folder.
 std::vector<std::string> editorSearchFolders(const std::string& launcherFolder);
 // The first editor findEditorInDirectory finds in editorSearchFolders(executableDirectory()).
 std::string findEditorNearLauncher();
-// The editor to start: ZELVAN_DIR, the install path (or the launcher folder), the updater's
-// install folder, then findEditorNearLauncher. Empty when none is found.
+// The editor to start: ZELVAN_DIR, the install path (or the launcher folder unless it is a
+// system folder), the updater's install folder, then findEditorNearLauncher. Empty when none is
+// found.
 std::string resolveEditorExecutable(const AppState& app);
 // Starts the editor on project in its own session and folder, and waits only until its program
 // has been executed or has failed. On false, error holds a sentence for the "Cannot open project"

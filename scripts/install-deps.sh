@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool imagemagick zenity xdg-utils tesseract-ocr
-  zip unzip curl openssl python3 python3-cryptography iproute2 util-linux procps
+  zip unzip libarchive-tools curl openssl python3 python3-cryptography iproute2 util-linux procps
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -98,28 +98,33 @@ ImFont* uiAddFontInPlace(ImFontAtlas* atlas, const ImFontConfig& config) {
   return added.DstFont;
 }
 
-// The two ImDrawList::AddText of 1.86, wrapped at link time (--wrap); `this` comes first.
-extern "C" {
-void __real__ZN10ImDrawList7AddTextEPK6ImFontfRK6ImVec2jPKcS7_fPK6ImVec4(ImDrawList*, const ImFont*, float,
-                                                                         const ImVec2&, ImU32, const char*,
-                                                                         const char*, float, const ImVec4*);
-void __real__ZN10ImDrawList7AddTextERK6ImVec2jPKcS4_(ImDrawList*, const ImVec2&, ImU32, const char*,
-                                                     const char*);
+// The two ImDrawList::AddText, wrapped at link time (--wrap); `this` comes first. The build names
+// them (CMakeLists.txt): ORVO_ADDTEXT_FONT with a font and size, ORVO_ADDTEXT_PLAIN without.
+static_assert(IMGUI_VERSION_NUM == 18600, "the wrapped ImDrawList::AddText signatures are Dear ImGui 1.86's");
+#if !defined(ORVO_ADDTEXT_FONT) || !defined(ORVO_ADDTEXT_PLAIN)
+#error "the build names the wrapped ImDrawList::AddText (CMakeLists.txt)"
+#endif
+#define ORVO_PASTE(a, b) a##b
+#define ORVO_SYMBOL(prefix, name) ORVO_PASTE(prefix, name)
+#define ORVO_REAL(name) ORVO_SYMBOL(__real_, name)
+#define ORVO_WRAP(name) ORVO_SYMBOL(__wrap_, name)
 
-void __wrap__ZN10ImDrawList7AddTextEPK6ImFontfRK6ImVec2jPKcS7_fPK6ImVec4(ImDrawList* list, const ImFont* font,
-                                                                         float size, const ImVec2& pos,
-                                                                         ImU32 colour, const char* begin,
-                                                                         const char* end, float wrapWidth,
-                                                                         const ImVec4* clip) {
+extern "C" {
+void ORVO_REAL(ORVO_ADDTEXT_FONT)(ImDrawList*, const ImFont*, float, const ImVec2&, ImU32, const char*,
+                                  const char*, float, const ImVec4*);
+void ORVO_REAL(ORVO_ADDTEXT_PLAIN)(ImDrawList*, const ImVec2&, ImU32, const char*, const char*);
+
+void ORVO_WRAP(ORVO_ADDTEXT_FONT)(ImDrawList* list, const ImFont* font, float size, const ImVec2& pos,
+                                  ImU32 colour, const char* begin, const char* end, float wrapWidth,
+                                  const ImVec4* clip) {
   if (begin) uiThemeNoteText(font, begin, end ? end : begin + std::strlen(begin));
-  __real__ZN10ImDrawList7AddTextEPK6ImFontfRK6ImVec2jPKcS7_fPK6ImVec4(list, font, size, pos, colour, begin,
-                                                                      end, wrapWidth, clip);
+  ORVO_REAL(ORVO_ADDTEXT_FONT)(list, font, size, pos, colour, begin, end, wrapWidth, clip);
 }
 
-void __wrap__ZN10ImDrawList7AddTextERK6ImVec2jPKcS4_(ImDrawList* list, const ImVec2& pos, ImU32 colour,
-                                                     const char* begin, const char* end) {
+void ORVO_WRAP(ORVO_ADDTEXT_PLAIN)(ImDrawList* list, const ImVec2& pos, ImU32 colour, const char* begin,
+                                   const char* end) {
   if (begin) uiThemeNoteText(nullptr, begin, end ? end : begin + std::strlen(begin));
-  __real__ZN10ImDrawList7AddTextERK6ImVec2jPKcS4_(list, pos, colour, begin, end);
+  ORVO_REAL(ORVO_ADDTEXT_PLAIN)(list, pos, colour, begin, end);
 }
 }
 

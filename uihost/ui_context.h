@@ -9,7 +9,14 @@
 #include "uihost/imgui_compat.h"
 #include "uihost/ui_fonts.h"
 
+struct GLFWwindow;
 struct UiIntegration;
+
+// A key or character event of the window as GLFW reports it, not yet handed to Dear ImGui.
+struct UiKeyboardEvent {
+  unsigned int codepoint = 0;  // a character when not 0, else a key event
+  int key = 0, scancode = 0, action = 0, mods = 0;
+};
 
 struct UiContextData {
   // Theme
@@ -24,6 +31,13 @@ struct UiContextData {
   float time = 0.0f;          // seconds of theme clock (sum of ticks)
   float revealStart = -1.0f;  // theme time of the first reveal; -1 before it
   bool animating = false;     // a spinner or reveal was drawn this frame
+
+  // Keyboard input on its way to Dear ImGui (uiHostKeyEvent)
+  GLFWwindow* keyboardWindow = nullptr;
+  void (*deliverKey)(GLFWwindow*, int, int, int, int) = nullptr;  // Dear ImGui's own callbacks
+  void (*deliverChar)(GLFWwindow*, unsigned int) = nullptr;
+  std::vector<UiKeyboardEvent> heldKeyboard;  // held for a later frame, in arrival order
+  std::vector<int> keysChanged;               // keys pressed or released since the last frame ended
 
   // Textures owned by the program
   std::vector<ImTextureData*> textures;       // registered with RegisterUserTexture
@@ -42,6 +56,15 @@ void uiThemePrepareFrame();
 void uiThemeNoteText(const ImFont* font, const char* begin, const char* end);
 // True when drawn characters wait to be baked: the host draws the next frame without waiting.
 bool uiThemeFontsPending();
+
+// Dear ImGui 1.86 keeps only each key's state at a frame, so a key pressed and released between
+// two frames (automation, a remote desktop) would never be seen. The window's key and character
+// events go through these callbacks instead of Dear ImGui's: each event is handed on in order
+// until one would change a key a second time before the next frame; it and all after it wait for
+// the end of that frame. uiHoldKeyboardInput installs them once Dear ImGui's are installed.
+void uiHoldKeyboardInput(GLFWwindow* window);
+void uiHostKeyEvent(GLFWwindow* window, int key, int scancode, int action, int mods);
+void uiHostCharEvent(GLFWwindow* window, unsigned int codepoint);
 
 // Renderer side of the program's textures: the host uploads pixels marked WantCreate, deletes
 // textures of unregistered ones and points draw commands at the uploaded textures.

@@ -6,21 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// Dear ImGui bakes with the system's stb_truetype: asking the same library tells beforehand whether
+// a face will load, since a face that fails to load stops the whole atlas build.
+#include <stb_truetype.h>
+
 #include <algorithm>
+#include <bitset>
 #include <cstdint>
 #include <cstring>
-
-// Dear ImGui bakes with stb_truetype: reading faces with the same code tells beforehand whether a
-// face will load, since a face that fails to load stops the whole atlas build.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
-#define STBTT_STATIC
-#define STB_TRUETYPE_IMPLEMENTATION
-#include <imstb_truetype.h>
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -30,16 +23,7 @@ constexpr size_t kMaxExtraGlyphs = 4096;
 constexpr size_t kMaxFallbackFaces = 16;  // installed fonts merged under the primary one
 constexpr size_t kCodepoints = 0x10000;   // this Dear ImGui's characters are 16 bits wide
 
-using Bits = std::vector<uint64_t>;
-Bits makeBits() {
-  return Bits(kCodepoints / 64, 0);
-}
-bool test(const Bits& bits, unsigned int c) {
-  return (bits[c >> 6] >> (c & 63)) & 1u;
-}
-void set(Bits& bits, unsigned int c) {
-  bits[c >> 6] |= uint64_t(1) << (c & 63);
-}
+using Bits = std::bitset<kCodepoints>;
 
 // Em size per unit of the pixel height Dear ImGui bakes at (which spans ascent to descent).
 float emPerPixelHeight(const stbtt_fontinfo& info) {
@@ -55,8 +39,8 @@ struct Face {
 };
 
 struct SizeGlyphs {
-  Bits known = makeBits();  // baked, waiting, or in no installed font
-  Bits used = makeBits();   // drawn since the last build
+  Bits known;  // baked, waiting, or in no installed font
+  Bits used;   // drawn since the last build
   std::vector<ImWchar> extras;
   std::vector<ImWchar> waiting;
   std::vector<ImWchar> ranges;
@@ -73,7 +57,7 @@ struct UiGlyphSet::Impl {
   std::vector<Face> faces;
   std::vector<UiFontFace> views;
   std::vector<std::string> unreadable;  // faces fontconfig offered that stb_truetype cannot read
-  Bits inNoFont = makeBits();
+  Bits inNoFont;
   FcConfig* config = nullptr;
   bool configTried = false;
   size_t extraCount = 0;
@@ -193,11 +177,11 @@ struct UiGlyphSet::Impl {
   void startOver() {
     extraCount = 0;
     for (SizeGlyphs& size : sizes) {
-      std::erase_if(size.extras, [&](ImWchar c) { return !test(size.used, c); });
+      std::erase_if(size.extras, [&](ImWchar c) { return !size.used[c]; });
       size.known = inNoFont;
-      for (ImWchar c : base) set(size.known, c);
-      for (ImWchar c : size.extras) set(size.known, c);
-      for (ImWchar c : size.waiting) set(size.known, c);
+      for (ImWchar c : base) size.known[c] = true;
+      for (ImWchar c : size.extras) size.known[c] = true;
+      for (ImWchar c : size.waiting) size.known[c] = true;
       extraCount += size.extras.size();
     }
   }
@@ -218,7 +202,7 @@ void UiGlyphSet::reset(const std::vector<unsigned char>& primary, size_t sizeCou
     for (unsigned int c = range[0]; c <= range[1]; ++c) impl.base.push_back(static_cast<ImWchar>(c));
   impl.sizes.resize(sizeCount);
   for (SizeGlyphs& size : impl.sizes) {
-    for (ImWchar c : impl.base) set(size.known, c);
+    for (ImWchar c : impl.base) size.known[c] = true;
     impl.makeRanges(size);
   }
   // Fonts already found stay useful: keep the fontconfig set loaded.
@@ -238,11 +222,11 @@ void UiGlyphSet::noteText(size_t sizeIndex, const char* begin, const char* end) 
     unsigned int c = 0;
     s += ImTextCharFromUtf8(&c, s, end);  // as Dear ImGui reads it: beyond 16 bits becomes U+FFFD
     if (c >= kCodepoints) continue;
-    if (!test(size.known, c)) {
-      set(size.known, c);
+    if (!size.known[c]) {
+      size.known[c] = true;
       size.waiting.push_back(static_cast<ImWchar>(c));
     }
-    set(size.used, c);
+    size.used[c] = true;
   }
 }
 
@@ -265,9 +249,9 @@ bool UiGlyphSet::resolve() {
   }
   for (SizeGlyphs& size : impl.sizes) {
     for (ImWchar c : size.waiting) {
-      if (test(impl.inNoFont, c)) continue;
+      if (impl.inNoFont[c]) continue;
       if (!impl.has(c) && !impl.addFaceFor(c)) {
-        set(impl.inNoFont, c);
+        impl.inNoFont[c] = true;
         continue;
       }
       // Over budget even after starting over: drawn with the fallback glyph until the next start.
@@ -279,7 +263,7 @@ bool UiGlyphSet::resolve() {
     size.waiting.clear();
   }
   for (SizeGlyphs& size : impl.sizes) {
-    std::fill(size.used.begin(), size.used.end(), 0);
+    size.used.reset();
     if (changed) impl.makeRanges(size);
   }
   return changed;

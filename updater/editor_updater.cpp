@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 
 #include "platform/desktop.h"
 #include "projects/editor_launch.h"
@@ -28,7 +29,8 @@ void EditorUpdater::startUpdateCheck() {
   }
   // A previous worker has published its final state but may still be deleting the editor it
   // replaced (seconds on a slow disk): the new worker waits for it, not the UI thread.
-  std::thread previous = std::move(workerThread_);
+  auto previous = std::make_shared<std::thread>(std::move(workerThread_));
+  auto previousFinished = workerFinished_;
   cancelRequested_.store(false);
   requests_.reset();
   auto finished = std::make_shared<std::atomic<bool>>(false);
@@ -40,12 +42,19 @@ void EditorUpdater::startUpdateCheck() {
     receivedBytes_ = 0;
     totalBytes_ = 0;
   }
-  workerThread_ = std::thread([this, previous = std::move(previous), finished]() mutable {
-    if (previous.joinable()) previous.join();
-    runEditorUpdate(*this);
-    finished->store(true);  // its own flag: a newer worker has another
-    wakeFrameLoop();
-  });
+  try {
+    workerThread_ = std::thread([this, previous, finished] {
+      if (previous->joinable()) previous->join();
+      runEditorUpdate(*this);
+      finished->store(true);  // its own flag: a newer worker has another
+      wakeFrameLoop();
+    });
+  } catch (const std::system_error&) {
+    // At a thread limit: the previous worker stays to be joined as before.
+    workerThread_ = std::move(*previous);
+    workerFinished_ = previousFinished;
+    failUpdate("The update could not start: no new thread could be created.");
+  }
 }
 
 void EditorUpdater::requestCancel() {

@@ -1,14 +1,53 @@
 #include "updater/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "config/file_io.h"
+
+namespace {
+
+// Removes name inside the open folder folderFd. Each folder is opened by name relative to its
+// parent's descriptor and with O_NOFOLLOW, so a link put in place of a folder meanwhile is
+// never walked into.
+bool removeAt(int folderFd, const char* name, const std::atomic<bool>* cancel) {
+  if (::unlinkat(folderFd, name, 0) == 0 || errno == ENOENT) return true;
+  if (errno != EISDIR) return false;
+  const int fd = ::openat(folderFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  DIR* folder = ::fdopendir(fd);
+  if (!folder) {
+    ::close(fd);
+    return false;
+  }
+  bool emptied = true;
+  while (const dirent* entry = ::readdir(folder)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    if (cancel && cancel->load()) {
+      emptied = false;
+      break;
+    }
+    emptied = removeAt(::dirfd(folder), entry->d_name, cancel) && emptied;
+  }
+  ::closedir(folder);
+  return emptied && (::unlinkat(folderFd, name, AT_REMOVEDIR) == 0 || errno == ENOENT);
+}
+
+}  // namespace
+
+bool removeTree(const std::string& path, const std::atomic<bool>* cancel) {
+  return !path.empty() && removeAt(AT_FDCWD, path.c_str(), cancel);
+}
 
 InputFile::InputFile(const std::string& path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  fd_ = openRegularFile(path, O_RDONLY | O_NOFOLLOW);
 }
 
 InputFile::~InputFile() {
@@ -48,12 +87,7 @@ int InputFile::release() {
 }
 
 OutputFile::OutputFile(const std::string& path, unsigned mode) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  // O_CREAT's mode does not reach a file that already exists.
-  if (fd_ >= 0 && mode != 0666 && ::fchmod(fd_, mode) != 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
+  fd_ = createFileAnew(path, mode);
   failed_ = fd_ < 0;
   if (fd_ >= 0) buffer_.reserve(kBufferSize);
 }
@@ -101,7 +135,11 @@ void OutputFile::close() {
 }
 
 BlockPipeline::BlockPipeline(Consumer consume) : consume_(std::move(consume)) {
-  thread_ = std::thread(&BlockPipeline::consumeQueuedBlocks, this);
+  try {
+    thread_ = std::thread(&BlockPipeline::consumeQueuedBlocks, this);
+  } catch (const std::system_error&) {
+    // No thread to be had (a thread limit): the caller consumes every block itself.
+  }
 }
 
 BlockPipeline::~BlockPipeline() {
@@ -110,6 +148,10 @@ BlockPipeline::~BlockPipeline() {
 
 void BlockPipeline::push(const void* data, size_t length) {
   if (finished_) return;
+  if (!thread_.joinable()) {
+    consume_(static_cast<const unsigned char*>(data), length);
+    return;
+  }
   const auto* in = static_cast<const unsigned char*>(data);
   while (length > 0) {
     if (gathered_.capacity() < kBlockSize) gathered_.reserve(kBlockSize);
@@ -155,6 +197,7 @@ void BlockPipeline::consumeQueuedBlocks() {
 void BlockPipeline::finish() {
   if (finished_) return;
   finished_ = true;
+  if (!thread_.joinable()) return;
   if (!gathered_.empty()) handOver();
   {
     std::lock_guard<std::mutex> lock(mutex_);

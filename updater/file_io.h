@@ -2,6 +2,7 @@
 // never inherits a package, a part file or an extracted file.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +13,13 @@
 #include <thread>
 #include <vector>
 
-// A file opened for binary reading; not open when the path cannot be opened.
+// Removes what lies at path, a folder with all it holds, without ever following a symbolic link:
+// a link, at the top or anywhere inside, goes as a link and what it points at stays. Stops when
+// cancel (may be null) is seen set; other errors are ignored. False when something was left.
+bool removeTree(const std::string& path, const std::atomic<bool>* cancel = nullptr);
+
+// A regular file opened for binary reading; not open when the path cannot be opened or holds
+// anything else (a link, a FIFO, a folder): nothing planted there is followed or waited on.
 class InputFile {
  public:
   explicit InputFile(const std::string& path);
@@ -33,9 +40,9 @@ class InputFile {
   int fd_ = -1;
 };
 
-// A file created or truncated for binary writing with the mode minus the umask; a mode other than
-// 0666 is also set on a file that already existed. Small writes are gathered into one bounded buffer
-// (the network hands over a few KiB at a time).
+// A file created anew for binary writing with the mode minus the umask; whatever lay at the path
+// (a leftover, a planted link or FIFO) is removed first, never written through. Small writes are
+// gathered into one bounded buffer (the network hands over a few KiB at a time).
 class OutputFile {
  public:
   explicit OutputFile(const std::string& path, unsigned mode = 0666);
@@ -63,7 +70,8 @@ class OutputFile {
 
 // Hands bytes, in order, to a consumer on its own thread, so that a stage's digest or write runs
 // beside its cipher or network work instead of after it. The bytes are copied into a few bounded
-// blocks (at most kQueuedBlocks of kBlockSize); push waits while they are all queued.
+// blocks (at most kQueuedBlocks of kBlockSize); push waits while they are all queued. When no
+// thread can be started, push consumes on the caller's thread.
 class BlockPipeline {
  public:
   using Consumer = std::function<void(const unsigned char* data, size_t length)>;

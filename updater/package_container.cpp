@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 
@@ -113,12 +114,21 @@ bool decryptPackageContainer(const std::string& containerPath, const std::string
     return false;
   }
   Sha256Stream digest(/*onOwnThread=*/plaintextSha256 != nullptr);
-  // Written on a thread of its own: the write of the plaintext costs as much as its decryption.
-  BlockPipeline writer([&output](const unsigned char* data, size_t length) { output.write(data, length); });
+  // Written on a thread of its own: the write of the plaintext costs as much as its decryption. A
+  // failed write (a full disk) ends the decryption at its next block.
+  std::atomic<bool> writeFailed{false};
+  BlockPipeline writer([&output, &writeFailed](const unsigned char* data, size_t length) {
+    if (!output.write(data, length)) writeFailed = true;
+  });
+  const auto notWritten = [&error] {
+    error = "Could not write the decrypted package.";
+    return false;
+  };
   std::vector<unsigned char> input(kBlockSize);
   std::vector<unsigned char> plain(kBlockSize + 16);
   uint64_t remaining = payloadSize;
   while (remaining > 0) {
+    if (writeFailed.load()) return notWritten();
     const size_t want = remaining < kBlockSize ? static_cast<size_t>(remaining) : kBlockSize;
     const int64_t got = container.read(input.data(), want);
     if (got <= 0) {
@@ -145,10 +155,10 @@ bool decryptPackageContainer(const std::string& containerPath, const std::string
   }
   writer.push(plain.data(), static_cast<size_t>(produced));
   writer.finish();
+  if (writeFailed.load() || !output.flush()) return notWritten();
   if (plaintextSha256) {
     digest.update(plain.data(), static_cast<size_t>(produced));
-    // A failed write leaves a file that is not this plaintext; an empty digest matches nothing.
-    *plaintextSha256 = output.flush() ? digest.finishHex() : std::string();
+    *plaintextSha256 = digest.finishHex();
   }
   return true;
 }

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -148,17 +150,32 @@ zip_int64_t windowedZipSourceCallback(void* userdata, void* data, zip_uint64_t l
   }
 }
 
-// Deletes a folder tree file by file, so that a cancel (the launcher closing) stops it at once;
-// what is left goes at the start of the next run.
-void removeTreeUnlessCancelled(const std::string& root, const std::atomic<bool>& cancel) {
-  std::error_code ec;
-  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-    if (cancel.load()) return;
-    std::error_code statusError;
-    if (it->symlink_status(statusError).type() != fs::file_type::directory)
-      fs::remove(it->path(), statusError);
+bool endsWith(const std::string& name, const std::string& suffix) {
+  return name.size() >= suffix.size() &&
+         name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// Removes the regular files of the updater's own names ("zelvan_editor_" first) that pick chooses,
+// each looked at and removed by name without following a link: the folder may be the user's
+// downloads folder. unlinkat without flags never removes a folder, and a file swapped for a link
+// meanwhile loses only the link.
+void removeOwnDownloads(const std::string& downloadsDirectory,
+                        const std::function<bool(const std::string&)>& pick) {
+  const int directoryFd = ::open(downloadsDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directoryFd < 0) return;
+  DIR* directory = ::fdopendir(directoryFd);
+  if (!directory) {
+    ::close(directoryFd);
+    return;
   }
-  if (!cancel.load()) fs::remove_all(root, ec);  // the folders, empty by now
+  while (const dirent* entry = ::readdir(directory)) {
+    const std::string name = entry->d_name;
+    struct stat status;
+    if (name.rfind("zelvan_editor_", 0) == 0 && pick(name) &&
+        ::fstatat(directoryFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode))
+      ::unlinkat(directoryFd, entry->d_name, 0);
+  }
+  ::closedir(directory);
 }
 
 }  // namespace
@@ -280,7 +297,14 @@ bool extractPackageArchive(zip_t* archive, const std::string& archivePath,
   for (size_t w = 1; w < writers; ++w)
     if (zip_t* handle = openPackageArchive(archivePath)) handles.push_back(handle);
   std::vector<std::thread> threads;
-  for (zip_t* handle : handles) threads.emplace_back(write, handle);
+  threads.reserve(handles.size());
+  for (zip_t* handle : handles) {
+    try {
+      threads.emplace_back(write, handle);
+    } catch (const std::system_error&) {
+      break;  // at a thread limit the writers started (this thread at least) take every run
+    }
+  }
   write(archive);
   for (std::thread& thread : threads) thread.join();
   for (zip_t* handle : handles) zip_discard(handle);
@@ -292,7 +316,7 @@ bool replaceEditorFolderByMovingAside(const std::string& stagingDirectory, const
   std::error_code ec;
   const bool hadEditor = fs::exists(fs::symlink_status(editorDirectory, ec));
   if (hadEditor) {
-    fs::remove_all(asideDirectory, ec);
+    removeTree(asideDirectory);
     fs::rename(editorDirectory, asideDirectory, ec);
     if (ec) return false;
   }
@@ -311,9 +335,9 @@ bool replaceEditorFolder(const std::string& stagingDirectory, const std::string&
       0) {
     // The staging path now holds the previous editor; its deletion waits with the aside folder.
     std::error_code ec;
-    fs::remove_all(asideDirectory, ec);
+    removeTree(asideDirectory);
     fs::rename(stagingDirectory, asideDirectory, ec);
-    if (ec) fs::remove_all(stagingDirectory, ec);
+    if (ec) removeTree(stagingDirectory);
     return true;
   }
   return replaceEditorFolderByMovingAside(stagingDirectory, editorDirectory, asideDirectory);
@@ -334,52 +358,12 @@ void removeRunLeftovers(const std::string& downloadsDirectory) {
   if (!fs::exists(fs::symlink_status(editorDirectory, ec)) &&
       fs::exists(fs::symlink_status(asideDirectory, ec)))
     fs::rename(asideDirectory, editorDirectory, ec);
-  fs::remove_all(asideDirectory, ec);
-  fs::remove_all(editorStagingDir(), ec);
-  // Only regular files of this updater's own names: the folder may be the user's downloads folder.
-  for (fs::directory_iterator it(downloadsDirectory, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    const auto endsWith = [&name](const std::string& suffix) {
-      return name.size() >= suffix.size() &&
-             name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-    };
-    std::error_code statusError;
-    if (name.rfind("zelvan_editor_", 0) == 0 && (endsWith(".part") || endsWith(".decrypted.zip")) &&
-        fs::is_regular_file(it->symlink_status(statusError))) {
-      std::error_code ignored;
-      fs::remove(it->path(), ignored);
-    }
-  }
+  removeTree(asideDirectory);
+  removeTree(editorStagingDir());
+  removeOwnDownloads(downloadsDirectory, [](const std::string& name) {
+    return endsWith(name, ".part") || endsWith(name, ".decrypted.zip");
+  });
 }
-
-namespace {
-
-// Removes the packages of other versions from the downloads folder, keeping the named one.
-void removeOtherPackages(const std::string& downloadsDirectory, const std::string& keptPackagePath) {
-  const std::string kept = fs::path(keptPackagePath).filename().string();
-  const int directoryFd = ::open(downloadsDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (directoryFd < 0) return;
-  DIR* directory = ::fdopendir(directoryFd);
-  if (!directory) {
-    ::close(directoryFd);
-    return;
-  }
-  // Only regular files of the updater's own names, looked at and removed by name without following
-  // a link: the folder may be the user's downloads folder. unlinkat without flags never removes a
-  // folder, and a file swapped for a link meanwhile loses only the link.
-  const std::string prefix = "zelvan_editor_", suffix = ".zip";
-  while (const dirent* entry = ::readdir(directory)) {
-    const std::string name = entry->d_name;
-    struct stat status;
-    if (name != kept && name.size() > prefix.size() + suffix.size() && name.rfind(prefix, 0) == 0 &&
-        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-        ::fstatat(directoryFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode))
-      ::unlinkat(directoryFd, entry->d_name, 0);
-  }
-  ::closedir(directory);
-}
-
-}  // namespace
 
 void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest,
                           const std::string& packagePath, const std::string& packageSha256) {
@@ -387,7 +371,7 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
 
   std::error_code ec;
   const std::string editorDirectory = editorInstallDir(), stagingDirectory = editorStagingDir();
-  fs::remove_all(stagingDirectory, ec);
+  removeTree(stagingDirectory);
   fs::create_directories(stagingDirectory, ec);
 
   std::string archivePath = packagePath;
@@ -429,7 +413,7 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
     std::string error;
     if (!verifyArtifactAuthenticity(updater.manifestUrl(), digest, error, &updater.requests(),
                                     updater.deadlines().update)) {
-      fs::remove_all(stagingDirectory, ec);
+      removeTree(stagingDirectory);
       failRemovingDecrypted(updater.cancelRequested()
                                 ? "Install cancelled."
                                 : "Artifact authenticity verification failed: " + error);
@@ -446,7 +430,7 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
   zip_discard(archive);
   if (encrypted) fs::remove(decryptedPath, ec);
   if (!extracted) {
-    fs::remove_all(stagingDirectory, ec);
+    removeTree(stagingDirectory);
     updater.failUpdate(updater.cancelRequested() ? "Install cancelled."
                                                  : "Extracting the editor package failed.");
     return;
@@ -454,7 +438,7 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
 
   const std::string asideDirectory = editorAsideDir();
   if (!replaceEditorFolder(stagingDirectory, editorDirectory, asideDirectory)) {
-    fs::remove_all(stagingDirectory, ec);
+    removeTree(stagingDirectory);
     updater.failUpdate("Could not move the extracted editor into place.");
     return;
   }
@@ -466,7 +450,10 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
   versionFile.close();
   updater.publish(UpdateState::Installed, "Installed \u2014 version " + manifest.version);
   // Older packages are never reused; this one stays for the next run's reuse decision.
-  removeOtherPackages(updater.downloadsDirectory(), packagePath);
-  // The previous editor goes only now: deleting thousands of files must not delay "Installed".
-  removeTreeUnlessCancelled(asideDirectory, updater.cancelFlag());
+  const std::string kept = fs::path(packagePath).filename().string();
+  removeOwnDownloads(updater.downloadsDirectory(),
+                     [&kept](const std::string& name) { return name != kept && endsWith(name, ".zip"); });
+  // The previous editor goes only now: deleting thousands of files must not delay "Installed". A
+  // close stops it; the next run removes the rest.
+  removeTree(asideDirectory, &updater.cancelFlag());
 }

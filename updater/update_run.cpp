@@ -86,8 +86,7 @@ bool downloadPackage(EditorUpdater& updater, const UpdateManifest& manifest, con
   }
   fs::rename(partPath, packagePath, ec);
   if (ec) {
-    fs::remove(partPath, ec);
-    updater.failUpdate("Could not finalize the downloaded package.");
+    updater.failUpdate("Could not finalize the downloaded package.");  // the complete part file stays
     return false;
   }
   return true;
@@ -107,12 +106,10 @@ std::string sanitizeVersionForFileName(const std::string& version) {
 
 namespace {
 
-// The version names files and is written as the version file's first line: it may hold no line
-// break or other control byte and no path separator.
+// The version is written as the version file's first line and read back from it: a line break
+// or a NUL would never read back as written. The file name is made safe on its own.
 bool isUsableVersion(const std::string& version) {
-  for (unsigned char c : version)
-    if (c < 0x20 || c == 0x7F || c == '/' || c == '\\') return false;
-  return !version.empty();
+  return !version.empty() && version.find_first_of(std::string("\n\0", 2)) == std::string::npos;
 }
 
 }  // namespace
@@ -200,11 +197,13 @@ void runEditorUpdate(EditorUpdater& updater) {
 
   bool reuse = false;
   std::string packageSha256;
-  const fs::file_status status = fs::status(packagePath, ec);
+  const fs::file_status status = fs::symlink_status(packagePath, ec);
   if (!ec && fs::exists(status)) {
     // Without a manifest digest the package is reused unchecked; the install's checks still apply.
-    if (!manifest.sha256.empty()) packageSha256 = sha256FileHex(packagePath);
-    if (manifest.sha256.empty() || packageSha256 == manifest.sha256)
+    // Only a regular file is a package: a link or a FIFO at its name is removed and made anew.
+    const bool regular = fs::is_regular_file(status);
+    if (regular && !manifest.sha256.empty()) packageSha256 = sha256FileHex(packagePath);
+    if (regular && (manifest.sha256.empty() || packageSha256 == manifest.sha256))
       reuse = true;
     else
       fs::remove(packagePath, ec);

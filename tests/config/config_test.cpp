@@ -8,7 +8,10 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <string>
@@ -16,6 +19,7 @@
 #include <tuple>
 
 #include "app/app_state.h"
+#include "config/file_io.h"
 #include "config/json_util.h"
 #include "config/launcher_config.h"
 #include "config/settings.h"
@@ -27,6 +31,19 @@ namespace {
 
 unsigned fileMode(const std::string& path) {
   return unsigned(std::filesystem::status(path).permissions());
+}
+
+// A field of /proc/self/status in bytes; "VmHWM", the peak, is reset by resetResidentPeak.
+size_t residentBytes(const char* field) {
+  std::string status;
+  readFileBytes("/proc/self/status", status);
+  const size_t at = status.find(std::string(field) + ":");
+  return at == std::string::npos
+             ? 0
+             : std::strtoull(status.c_str() + at + std::strlen(field) + 1, nullptr, 10) * 1024;
+}
+void resetResidentPeak() {
+  std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 class ConfigTest : public ::testing::Test {
@@ -116,8 +133,14 @@ TEST_F(SettingsTest, HandWrittenSettingsFiles) {
       "[General]\nProjects%5C2%5Cname=two\n";
   std::string crlf;
   for (char c : text) crlf += c == '\n' ? "\r\n" : std::string(1, c);
-  for (const std::string& file : {text, crlf}) {
-    LauncherSettings s = loadSettingsFile(file.c_str());
+  // A damaged file: the same, then millions of empty lines, read in a small multiple of its size.
+  const std::string damaged = text + std::string(8 << 20, '\n');
+  for (const std::string& file : {text, crlf, damaged}) {
+    writeWholeFile(settingsPath, file);
+    resetResidentPeak();
+    const size_t before = residentBytes("VmRSS");
+    LauncherSettings s = loadSettingsFile();
+    EXPECT_LT(residentBytes("VmHWM") - before, 4 * file.size() + (4 << 20));
     EXPECT_EQ(std::tie(s.refreshToken, s.userName, s.userEmail, s.installPath, s.defaultProjectLocation),
               std::make_tuple("tok", "", "Ada/B@c", "a=b", ""));
     ASSERT_EQ(s.projects.size(), 2u);

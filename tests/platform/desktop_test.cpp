@@ -18,6 +18,10 @@ TEST(Desktop, ExecutableAndProjectsFolders) {
     ScopedEnv env("HOME", home);
     EXPECT_EQ(defaultProjectsDirectory(), expected);
   }
+  // The launcher survives broken pipes; the programs it starts get the default (SIGPIPE is bit 12).
+  const std::string ignored = runChooserCommand("sed -n 's/^SigIgn:\\t//p' /proc/self/status");
+  ASSERT_FALSE(ignored.empty());
+  EXPECT_EQ(std::stoull(ignored, nullptr, 16) & (1ull << 12), 0u) << ignored;
 }
 
 TEST(ChooseDirectoryDialog, HostileTitlesAndFoldersArriveByteForByte) {

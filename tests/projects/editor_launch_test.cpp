@@ -48,13 +48,19 @@ __attribute__((constructor)) void printResolvedEditorWhenAsked() {
   _exit(0);
 }
 
-std::string resolvedFromCopyAt(const std::string& folder, const char* mode = "1") {
+// mountedAt: the copy's folder tree is seen there instead, in a mount namespace of its own.
+std::string resolvedFromCopyAt(const std::string& folder, const char* mode = "1",
+                               const std::string& mountedAt = "", const std::string& below = "") {
   std::error_code ec;
-  fs::create_directories(folder, ec);
-  fs::copy_file("/proc/self/exe", folder + "/launcher_copy", fs::copy_options::overwrite_existing, ec);
-  chmod((folder + "/launcher_copy").c_str(), 0755);
-  return runChooserCommand("ORVO_TEST_PRINT_EDITOR=" + std::string(mode) + " " +
-                           shellQuote(folder + "/launcher_copy"));
+  fs::create_directories(folder + below, ec);
+  fs::copy_file("/proc/self/exe", folder + below + "/launcher_copy", fs::copy_options::overwrite_existing,
+                ec);
+  chmod((folder + below + "/launcher_copy").c_str(), 0755);
+  const std::string run = "ORVO_TEST_PRINT_EDITOR=" + std::string(mode) + " exec ";
+  if (mountedAt.empty()) return runChooserCommand(run + shellQuote(folder + "/launcher_copy"));
+  return runChooserCommand("unshare -rm sh -c " +
+                           shellQuote("mount --bind " + shellQuote(folder) + " " + mountedAt + " && " + run +
+                                      shellQuote(mountedAt + below + "/launcher_copy")));
 }
 
 }  // namespace
@@ -117,9 +123,20 @@ TEST(EditorDiscovery, CandidatesInTheirOrderInEachSearchedFolder) {
       {"/", {}},
       {"/usr/local/orvo", {"/usr/local/orvo"}},
       {"/usr/lib/orvo", {"/usr/lib/orvo", "/usr/lib"}},
+      {"/usr/bin", {}},
+      {"/usr/local/sbin/", {}},
+      {"/usr/local/bin/orvo", {"/usr/local/bin/orvo"}},
       {"", {}},
   };
   for (const auto& [folder, expected] : walks) EXPECT_EQ(editorSearchFolders(folder), expected) << folder;
+
+  // Installed as /usr/local/bin/orvo-launcher: none of the launcher-folder probes takes
+  // /usr/local/bin/editor. The same copy one folder lower finds its own editor.
+  const std::string system = launcher.path("system");
+  writeWholeFile(system + "/editor", "x");
+  writeWholeFile(system + "/orvo/bin/editor", "x");
+  EXPECT_EQ(resolvedFromCopyAt(system, "1", "/usr/local/bin", "/orvo"), "/usr/local/bin/orvo/bin/editor");
+  EXPECT_EQ(resolvedFromCopyAt(system, "updater", "/usr/local/bin"), "");
 }
 
 TEST(EditorProcessLaunch, ARowOpensDetachedInItsFolderWithOnlyTheLockInheritedThenGuards) {

@@ -67,8 +67,22 @@ void LocalTlsServer::stop() {
 }
 
 const char* hostilityName(Hostility hostility) {
-  static const char* const names[] = {"silent", "trickle", "endless body", "endless header"};
+  static const char* const names[] = {"silent", "trickle", "endless body", "endless header", "gzip"};
   return names[static_cast<int>(hostility)];
+}
+
+const std::string& gzipBomb() {
+  static const std::string bomb = [] {
+    std::string out;
+    const std::string zeros(64 << 20, '\0');
+    httplib::detail::gzip_compressor().compress(zeros.data(), zeros.size(), true,
+                                                [&out](const char* data, size_t n) {
+                                                  out.append(data, n);
+                                                  return true;
+                                                });
+    return out;
+  }();
+  return bomb;
 }
 
 HostileTlsServer::HostileTlsServer(Hostility hostility, std::chrono::milliseconds interval)
@@ -198,6 +212,10 @@ void HostileTlsServer::serve(int fd) {
       while (sent < enough && send(chunk)) sent += chunk.size();
       break;
     }
+    case Hostility::Gzip:
+      send("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
+           std::to_string(gzipBomb().size()) + "\r\nConnection: close\r\n\r\n" + gzipBomb());
+      break;
     case Hostility::EndlessHeader: {
       if (!send("HTTP/1.1 200 OK\r\n")) return;
       std::string lines;

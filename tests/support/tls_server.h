@@ -52,9 +52,12 @@ enum class Hostility {
   Dribble,        // a status line, then one header byte per interval, never ending
   EndlessBody,    // declares 1000 bytes, then sends a chunked body without end
   EndlessHeader,  // a status line, then header lines without end
+  Gzip,           // a whole reply of gzipBomb(), marked "Content-Encoding: gzip"
 };
 
 const char* hostilityName(Hostility hostility);
+// 64 MiB of zeros, gzip-compressed to about 64 KiB.
+const std::string& gzipBomb();
 
 // A raw TLS server on 127.0.0.1 (certificate of the test PKI) for the limits of the launcher's
 // requests. The first connections get canned replies, so a run reaches the request under test;

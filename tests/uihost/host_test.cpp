@@ -1,6 +1,8 @@
 #include "uihost/ui_host.h"
 
+#define GLFW_INCLUDE_NONE
 #include <GL/gl.h>
+#include <GLFW/glfw3.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "support/temp_launcher.h"
+#include "uihost/ui_context.h"
 #include "uihost/ui_theme.h"
 
 namespace {
@@ -119,6 +122,17 @@ struct TestWindow {
   }
 };
 
+// A frame loop left asleep for good ends the test's child with the message, after 60 s.
+const char* gAsleepMessage = "";
+void failIfAsleepIn60s(const char* message) {
+  gAsleepMessage = message;
+  signal(SIGALRM, [](int) {
+    [[maybe_unused]] const ssize_t n = write(2, gAsleepMessage, strlen(gAsleepMessage));
+    _exit(1);
+  });
+  alarm(60);
+}
+
 double now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -163,12 +177,7 @@ TEST(UiHost, AnIdleWindowSleepsUntilAWakeOrItsPollSeesAChange) {
         c.poll ? changed.store(true) : UiHost::wake();
       });
       // A lost wake would leave the loop asleep for good.
-      signal(SIGALRM, [](int) {
-        const char message[] = "the idle window was never woken\n";
-        [[maybe_unused]] const ssize_t n = write(2, message, sizeof(message) - 1);
-        _exit(1);
-      });
-      alarm(60);
+      failIfAsleepIn60s("the idle window was never woken\n");
       int before = 0;
       const double started = framesUntil(at, &before);
       alarm(0);
@@ -234,6 +243,53 @@ TEST(UiHost, RedrawingTheChangedPartShowsWhatAWholeRedrawShows) {
       EXPECT_TRUE(partial == shown()) << "the partly redrawn window differs from a whole redraw";
     }
     host.shutdown();
+  });
+}
+
+// Automation and remote desktops send a key's press and release together, between two frames:
+// each counts once, its release taking effect a frame later.
+TEST(UiHost, KeysPressedAndReleasedBetweenTwoFramesCountOnce) {
+  inChildProcess([] {
+    TestWindow window;
+    ASSERT_TRUE(window.open("Keys")) << window.error;
+    GLFWwindow* w = glfwGetCurrentContext();
+    const ImGuiKey keys[] = {ImGuiKey_Backspace,  ImGuiKey_Delete,  ImGuiKey_Enter,
+                             ImGuiKey_Escape,     ImGuiKey_Tab,     ImGuiKey_LeftArrow,
+                             ImGuiKey_RightArrow, ImGuiKey_UpArrow, ImGuiKey_DownArrow};
+    char text[64] = "";
+    int presses[ImGuiKey_COUNT] = {};
+    auto frames = [&](int count) {
+      UiHost::wake();  // the events below come straight in, not through a wait for them
+      for (int i = 0; i < count; ++i) {
+        ASSERT_TRUE(window.frame(0.1f, [&](ImDrawList*) {
+          if (ImGui::GetFrameCount() == 1) ImGui::SetKeyboardFocusHere();
+          ImGui::InputText("##search", text, sizeof(text));
+          for (ImGuiKey key : keys) presses[key] += ImGui::IsKeyPressed(ImGui::GetKeyIndex(key), false);
+        }));
+      }
+    };
+    auto tap = [&](int key, int mods = 0) {
+      uiHostKeyEvent(w, key, 0, GLFW_PRESS, mods);
+      uiHostKeyEvent(w, key, 0, GLFW_RELEASE, mods);
+    };
+    failIfAsleepIn60s("the window slept with keys held back\n");
+    frames(2);
+    for (const char* c = "hello"; *c; ++c) uiHostCharEvent(w, static_cast<unsigned char>(*c));
+    uiHostKeyEvent(w, GLFW_KEY_LEFT_CONTROL, 0, GLFW_PRESS, GLFW_MOD_CONTROL);
+    tap(GLFW_KEY_A, GLFW_MOD_CONTROL);
+    uiHostKeyEvent(w, GLFW_KEY_LEFT_CONTROL, 0, GLFW_RELEASE, 0);
+    tap(GLFW_KEY_BACKSPACE);
+    uiHostCharEvent(w, 'x');
+    frames(6);
+    EXPECT_STREQ(text, "x") << "hello, all selected and deleted, then x";
+    for (ImGuiKey key : keys) {
+      const int before = presses[key];
+      tap(ImGui::GetIO().KeyMap[key]);
+      tap(ImGui::GetIO().KeyMap[key]);  // twice between the same two frames: twice
+      frames(5);
+      EXPECT_EQ(presses[key] - before, 2) << "key " << ImGui::GetIO().KeyMap[key];
+    }
+    window.host.shutdown();
   });
 }
 

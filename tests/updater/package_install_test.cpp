@@ -3,7 +3,10 @@
 #include "updater/package_install.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <future>
@@ -78,6 +81,16 @@ TEST_F(PackageInstall, InstallsAZipWithItsModesInPlaceOfTheOldEditor) {
   EXPECT_FALSE(fs::exists(exeDir() + "/editor-staging"));
   EXPECT_FALSE(fs::exists(exeDir() + "/editor-previous"));
   EXPECT_TRUE(fs::exists(packagePath("1.2.3")));
+
+  // Links to a folder of the user's (the package's, here) as the editor folder, as the staging
+  // folder and inside a left-over aside folder go as links, never with what they point at.
+  fs::remove_all(editorDir());
+  fs::create_directories(exeDir() + "/editor-previous");
+  for (const std::string& link : {editorDir(), exeDir() + "/editor-staging", exeDir() + "/editor-previous/b"})
+    fs::create_directory_symlink(source.path(), link);
+  publish("1.2.4", zip);
+  EXPECT_EQ(run(), "Installed: Installed \u2014 version 1.2.4");
+  EXPECT_TRUE(fs::exists(zip) && !fs::is_symlink(editorDir()));
 }
 
 TEST_F(PackageInstall, DigestsDecideTheAuthenticityCheck) {
@@ -263,6 +276,14 @@ TEST_F(PackageInstall, DecryptsConfirmsThePlaintextAndInstalls) {
   }
   EXPECT_EQ(runContainer(zip, "", lenient + "=ignored-after-padding"),
             "Installed: Installed \u2014 version e2");
+
+  // Nothing planted in the downloads folder is waited on or written through: a FIFO at the
+  // package's name, links to a file of the user's at the part and decrypted names.
+  const std::string planted = packagePath("e3"), mine = source / "tree/bin/tool";
+  ASSERT_EQ(::mkfifo(planted.c_str(), 0600), 0);
+  for (const char* suffix : {".part", ".decrypted.zip"}) fs::create_symlink(mine, planted + suffix);
+  EXPECT_EQ(runContainer(zip, "", key, plainSha), "Installed: Installed \u2014 version e3");
+  EXPECT_EQ(readWholeFile(mine) + std::to_string(permissions(mine)), "tool" + std::to_string(0750));
 }
 
 TEST_F(PackageInstall, ContainerAndKeyFaultsFailWithTheirSentence) {
@@ -323,7 +344,7 @@ TEST(PackageContainer, FailuresTheUpdateRunCannotReach) {
   EXPECT_FALSE(decryptPackageContainer(dir / "magic", dir / "out", key, error));
   EXPECT_EQ(error, "Invalid container magic bytes.");
   EXPECT_FALSE(decryptPackageContainer(dir.path(), dir / "out", key, error));
-  EXPECT_EQ(error, "Could not read container header.");  // a folder opens but reads nothing
+  EXPECT_EQ(error, "Could not open encrypted file for reading.");  // only a regular file is read
   writeTextFile(dir / "empty.zip", "");
   const std::string base64 = randomKeyBase64();
   ASSERT_TRUE(writeContainer(dir / "empty.zip", dir / "empty.pkg", base64));
@@ -334,6 +355,36 @@ TEST(PackageContainer, FailuresTheUpdateRunCannotReach) {
   ::chmod((dir / "plain.zip").c_str(), 0644);
   EXPECT_TRUE(decryptPackageContainer(dir / "empty.pkg", dir / "plain.zip", decodeBase64Key(base64), error));
   EXPECT_EQ(permissions(dir / "plain.zip"), 0600u);
+
+  // A decrypted copy that cannot be written whole (a full disk; here a file size limit) fails as
+  // such. At a thread limit decryption and extraction do without their helper threads, while a
+  // request and the start of an update run fail with their sentences.
+  ASSERT_TRUE(writePythonZip(dir / "big.zip", {{"editor", "", 0755, false, 300000}, {"data", "d"}}));
+  ASSERT_TRUE(writeContainer(dir / "big.zip", dir / "big.pkg", base64));
+  ::chmod(dir.path().c_str(), 0777);
+  const auto inChild = [&](int resource, rlim_t limit) {
+    return runInChild([&] {
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit few = {limit, limit};
+      setrlimit(resource, &few);
+      std::string text, sha;
+      const std::atomic<bool> no{false};
+      if (!decryptPackageContainer(dir / "big.pkg", dir / "c.zip", decodeBase64Key(base64), text, &sha))
+        return text;
+      verifyArtifactAuthenticity("https://127.0.0.1:1/m", sha, text);
+      EditorUpdater updater("https://127.0.0.1:1/m", dir.path());
+      updater.startUpdateCheck();
+      const bool extracted =
+          extractPackageArchive(openPackageArchive(dir / "c.zip"), dir / "c.zip", dir / "x", no);
+      return std::to_string(extracted && fs::file_size(dir / "x/editor") == 300000) + text +
+             outcome(updater, false);
+    });
+  };
+  EXPECT_EQ(inChild(RLIMIT_FSIZE, 100000), "Could not write the decrypted package.");
+  EXPECT_EQ(
+      inChild(RLIMIT_NPROC, 0),
+      "1Could not reach auth server for SHA-256 verification.Failed: The update could not start: no new "
+      "thread could be created.");
 }
 
 }  // namespace
