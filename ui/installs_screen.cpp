@@ -22,6 +22,8 @@ constexpr ImU32 kLocationMissing = 0xFF3CA0EF;
 constexpr ImU32 kStatusLine = 0xFF828282;
 constexpr ImU32 kByteText = 0xFFA0A0A0;
 constexpr ImU32 kSpinnerText = 0xFFB4B4B4;
+// The action buttons take each other's place: a double click on one must not reach the next.
+constexpr float kButtonSettleSeconds = 0.5f;
 
 float px(float n) {
   return uiThemePx(n);
@@ -73,7 +75,7 @@ void drawProgressRow(ImDrawList* list, EditorUpdater& updater, const ImRect& car
       formatByteSize(received) + " / " + (expected > 0 ? formatByteSize(expected) : std::string("unknown"));
   drawText(list, 12, ImVec2(card.Min.x + px(54), rowTop + px(16)), kByteText, bytes);
   if (drawSecondaryButton("Cancel download", ImVec2(card.Max.x - px(152), rowTop), ImVec2(px(136), px(30)),
-                          13))
+                          13, kButtonSettleSeconds))
     updater.requestCancel();
 }
 
@@ -141,14 +143,15 @@ void drawInstallsScreen(AppState& app) {
       drawSpinnerRow(list, card, rowTop, "Installing...");
       break;
     case UpdateState::Failed:
-      if (drawSecondaryButton("Retry", ImVec2(card.Max.x - px(110), rowTop), ImVec2(px(94), px(30)), 13))
+      if (drawSecondaryButton("Retry", ImVec2(card.Max.x - px(110), rowTop), ImVec2(px(94), px(30)), 13,
+                              kButtonSettleSeconds))
         updater.startUpdateCheck();
       break;
     case UpdateState::Idle:
     case UpdateState::Installed:
     case UpdateState::InstalledOffline:
       if (drawSecondaryButton("Check for updates", ImVec2(card.Max.x - px(160), rowTop),
-                              ImVec2(px(144), px(30)), 13))
+                              ImVec2(px(144), px(30)), 13, kButtonSettleSeconds))
         updater.startUpdateCheck();
       break;
   }

@@ -359,6 +359,12 @@ bool drawProjectRow(AppState& app, int32_t index) {
     if (ImGui::MenuItem("Remove From List", nullptr, false, true)) {
       std::vector<ProjectRecord> projects = app.settings->projects;
       if (index >= 0 && static_cast<size_t>(index) < projects.size()) {
+        // A project parked for the install leaves with its record: the install goes on, but
+        // nothing is opened after it.
+        if (projects[static_cast<size_t>(index)].path == app.pendingProjectPath) {
+          app.pendingProjectPath.clear();
+          app.notice.clear();
+        }
         projects.erase(projects.begin() + index);
         app.settings->projects = projects;
         saveSettings(*app.settings);

@@ -17,8 +17,22 @@ struct ButtonLook {
 constexpr ButtonLook kPrimaryLook{0xFFCA580A, 0xFFD75E0B, 0xFFFD6E0D, 0xFFFFFFFF, 0};
 constexpr ButtonLook kSecondaryLook{0xFF303030, 0xFF2A2A2A, 0xFF202020, 0xFFDCDCDC, 0xFF3C3C3C};
 
+// Whether a click on the button is to be ignored because the button only just appeared: a button
+// that takes the place of the one just clicked would otherwise catch the second click of a
+// double click. Appearing means drawn in this frame but not in the one before.
+bool clickTooSoon(ImGuiWindow* window, ImGuiID id, float settleSeconds) {
+  if (settleSeconds <= 0.0f) return false;
+  ImGuiStorage* storage = window->DC.StateStorage;
+  const ImGuiID shownKey = ImHashStr("##shown_frame", 0, id), sinceKey = ImHashStr("##shown_since", 0, id);
+  const int frame = ImGui::GetFrameCount();
+  const float now = static_cast<float>(ImGui::GetTime());
+  if (storage->GetInt(shownKey, -2) != frame - 1) storage->SetFloat(sinceKey, now);
+  storage->SetInt(shownKey, frame);
+  return now - storage->GetFloat(sinceKey, now) < settleSeconds;
+}
+
 bool drawButton(const ButtonLook& look, const char* label, const ImVec2& pos, const ImVec2& size,
-                float fontSize) {
+                float fontSize, float settleSeconds = 0.0f) {
   ImGuiWindow* window = ImGui::GetCurrentWindow();  // marks the window as written to
   if (window->SkipItems) return false;
 
@@ -26,9 +40,10 @@ bool drawButton(const ButtonLook& look, const char* label, const ImVec2& pos, co
   const ImGuiID id = window->GetID(label);
   if (!ImGui::ItemAdd(rect, id, nullptr, 0)) return false;  // clipped
 
+  const bool tooSoon = clickTooSoon(window, id, settleSeconds);
   bool hovered = false;
   bool held = false;
-  const bool pressed = ImGui::ButtonBehavior(rect, id, &hovered, &held, 0);
+  const bool pressed = ImGui::ButtonBehavior(rect, id, &hovered, &held, 0) && !tooSoon;
   ImGui::KeepAliveID(id);
 
   ImDrawList* list = window->DrawList;
@@ -51,8 +66,9 @@ bool drawPrimaryButton(const char* label, const ImVec2& pos, const ImVec2& size,
   return drawButton(kPrimaryLook, label, pos, size, fontSize);
 }
 
-bool drawSecondaryButton(const char* label, const ImVec2& pos, const ImVec2& size, float fontSize) {
-  return drawButton(kSecondaryLook, label, pos, size, fontSize);
+bool drawSecondaryButton(const char* label, const ImVec2& pos, const ImVec2& size, float fontSize,
+                         float settleSeconds) {
+  return drawButton(kSecondaryLook, label, pos, size, fontSize, settleSeconds);
 }
 
 void drawStarIcon(ImDrawList* list, const ImVec2& centre, ImU32 colour, bool filled, float radius) {

@@ -1,9 +1,13 @@
 #include "updater/package_install.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <system_error>
 #include <vector>
 
@@ -15,6 +19,38 @@
 #include "updater/zip_extraction.h"
 
 namespace fs = std::filesystem;
+
+namespace {
+
+bool endsWith(const std::string& name, const std::string& suffix) {
+  return name.size() >= suffix.size() &&
+         name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// Removes the regular files of the updater's own names ("zelvan_editor_" first) that pick chooses,
+// each looked at and removed by name without following a link: the folder may be the user's
+// downloads folder. unlinkat without flags never removes a folder, and a file swapped for a link
+// meanwhile loses only the link.
+void removeOwnDownloads(const std::string& downloadsDirectory,
+                        const std::function<bool(const std::string&)>& pick) {
+  const int directoryFd = ::open(downloadsDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directoryFd < 0) return;
+  DIR* directory = ::fdopendir(directoryFd);
+  if (!directory) {
+    ::close(directoryFd);
+    return;
+  }
+  while (const dirent* entry = ::readdir(directory)) {
+    const std::string name = entry->d_name;
+    struct stat status;
+    if (name.rfind("zelvan_editor_", 0) == 0 && pick(name) &&
+        ::fstatat(directoryFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode))
+      ::unlinkat(directoryFd, entry->d_name, 0);
+  }
+  ::closedir(directory);
+}
+
+}  // namespace
 
 bool replaceEditorFolderByMovingAside(const std::string& stagingDirectory, const std::string& editorDirectory,
                                       const std::string& asideDirectory) {
@@ -65,20 +101,9 @@ void removeRunLeftovers(const std::string& downloadsDirectory) {
     fs::rename(asideDirectory, editorDirectory, ec);
   removeTree(asideDirectory);
   removeTree(editorStagingDir());
-  // Only regular files of this updater's own names: the folder may be the user's downloads folder.
-  for (fs::directory_iterator it(downloadsDirectory, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    const auto endsWith = [&name](const std::string& suffix) {
-      return name.size() >= suffix.size() &&
-             name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-    };
-    std::error_code statusError;
-    if (name.rfind("zelvan_editor_", 0) == 0 && (endsWith(".part") || endsWith(".decrypted.zip")) &&
-        fs::is_regular_file(it->symlink_status(statusError))) {
-      std::error_code ignored;
-      fs::remove(it->path(), ignored);
-    }
-  }
+  removeOwnDownloads(downloadsDirectory, [](const std::string& name) {
+    return endsWith(name, ".part") || endsWith(name, ".decrypted.zip");
+  });
 }
 
 namespace {
@@ -171,6 +196,10 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
   }
   writeVersionFile(manifest.version);
   updater.publish(UpdateState::Installed, "Installed \u2014 version " + manifest.version);
+  // Older packages are never reused; this one stays for the next run's reuse decision.
+  const std::string kept = fs::path(packagePath).filename().string();
+  removeOwnDownloads(updater.downloadsDirectory(),
+                     [&kept](const std::string& name) { return name != kept && endsWith(name, ".zip"); });
   // The previous editor goes only now: deleting thousands of files must not delay "Installed". A
   // close stops it; the next run removes the rest.
   removeTree(asideDirectory, &updater.cancelFlag());

@@ -4,7 +4,8 @@
 # before still runs projects (one that cannot be executed is reported in "Cannot open project";
 # the row's star marks a favourite without opening anything); closing the window during a
 # stalled download, and during a manifest that never comes, ends the launcher within a second
-# with status 0, again without a ".part" file, and the next start is not refused.
+# with status 0, again without a ".part" file, and the next start is not refused; a double click
+# does not cancel the update it starts, and ten updates in a row show without input.
 source "$(dirname "$0")/lib/e2e_env.sh"
 e2e_needs restore sidebar projects installs install
 e2e_world
@@ -96,5 +97,20 @@ close_within_a_second "during a stalled manifest"
 e2e_control stall_manifest false
 e2e_start_launcher
 grep -q "already running" "$E2E_LOG/launcher.out" && fail "the next start was refused as already running"
+
+# A double click on "Check for updates" leaves its update running ("Cancel download", taking the
+# button's place, ignores the second click); ten updates in a row, each shown with no input, and
+# only the current version's package stays.
+e2e_go_installs
+e2e_wait_status 60 installs_current "Installed version 2.0.0" || fail "the start's update is not shown"
+for i in 1 2 3 4 5 6 7 8 9 10; do
+  e2e_publish "2.1.$i" --blob 1024 >/dev/null
+  xdotool mousemove --window "$WINDOW" "$(e2e_px "W-24*s-160*s+72*s")" "$(e2e_px "168*s+15*s")" \
+    click --repeat $((i == 1 ? 2 : 1)) --delay 250 1
+  e2e_wait 30 grep -qx "2.1.$i" "$LAUNCHER_DIR/editor/.zelvan_editor_version" || fail "update 2.1.$i was not installed"
+  e2e_wait_status 30 "update_2.1.$i" "Installed version 2.1.$i" || fail "update 2.1.$i is not shown"
+done
+[ "$(ls -A "$LAUNCHER_DIR/downloads")" = zelvan_editor_2.1.10.zip ] ||
+  fail "other versions' packages are kept: $(ls -A "$LAUNCHER_DIR/downloads")"
 e2e_close_launcher
 e2e_pass

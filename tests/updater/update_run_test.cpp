@@ -161,12 +161,20 @@ TEST_F(UpdateRun, DownloadsKeepsAndReusesThePackage) {
   struct stat owner;
   EXPECT_TRUE(::stat(kept.c_str(), &owner) == 0 && owner.st_uid == ::geteuid());
 
-  // Without a declared length the total stays unknown.
+  // Without a declared length the total stays unknown. Once "3" is installed the other versions'
+  // packages go: regular files of the updater's own names only, never through a link.
+  writeTextFile(packagePath("0.9"), "old");
+  fs::create_symlink(zip, packagePath("0.8"));
+  fs::create_directory(packagePath("0.7"));
+  writeTextFile(downloads / "orvo_editor_0.6.zip", "the user's");
   publish("3", zip);
   server.configure([](UpdateServerBehaviour& b) { b.packageFault = BodyFault::NoLength; });
   EXPECT_EQ(run(), "Installed: Installed \u2014 version 3");
   EXPECT_EQ(total, 0u);
   EXPECT_EQ(readWholeFile(packagePath("3")), readWholeFile(zip));
+  EXPECT_FALSE(fs::exists(kept) || fs::exists(packagePath("0.9")));
+  EXPECT_TRUE(fs::is_symlink(packagePath("0.8")) && fs::is_directory(packagePath("0.7")) &&
+              fs::exists(downloads / "orvo_editor_0.6.zip") && opensslSha256(zip) == sha);
 }
 
 TEST_F(UpdateRun, FailedDownloadsLeaveNoPartFile) {
