@@ -47,6 +47,10 @@ class UiHost {
   // Does nothing while no window is open.
   static void wake();
 
+  // The open window's state (ui_host_internal.h); named here so the host's files and its GLFW
+  // callbacks can reach it.
+  struct Impl;
+
   UiIntegration* integration = nullptr;  // handed once to uiThemeInitialize
   float deltaTime = 0.0f;                // seconds since the previous frame, for uiThemeTick
   // While the window waits for input: called every idlePollSeconds (0: never, the wait has no
@@ -55,6 +59,5 @@ class UiHost {
   double idlePollSeconds = 0.0;
 
  private:
-  struct Impl;
   Impl* impl_ = nullptr;
 };
