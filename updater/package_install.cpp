@@ -22,11 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool endsWith(const std::string& name, const std::string& suffix) {
-  return name.size() >= suffix.size() &&
-         name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 // Removes the regular files of the updater's own names ("zelvan_editor_" first) that pick chooses,
 // each looked at and removed by name without following a link: the folder may be the user's
 // downloads folder. unlinkat without flags never removes a folder, and a file swapped for a link
@@ -43,7 +38,7 @@ void removeOwnDownloads(const std::string& downloadsDirectory,
   while (const dirent* entry = ::readdir(directory)) {
     const std::string name = entry->d_name;
     struct stat status;
-    if (name.rfind("zelvan_editor_", 0) == 0 && pick(name) &&
+    if (name.starts_with("zelvan_editor_") && pick(name) &&
         ::fstatat(directoryFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode))
       ::unlinkat(directoryFd, entry->d_name, 0);
   }
@@ -102,7 +97,7 @@ void removeRunLeftovers(const std::string& downloadsDirectory) {
   removeTree(asideDirectory);
   removeTree(editorStagingDir());
   removeOwnDownloads(downloadsDirectory, [](const std::string& name) {
-    return endsWith(name, ".part") || endsWith(name, ".decrypted.zip");
+    return name.ends_with(".part") || name.ends_with(".decrypted.zip");
   });
 }
 
@@ -199,7 +194,7 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
   // Older packages are never reused; this one stays for the next run's reuse decision.
   const std::string kept = fs::path(packagePath).filename().string();
   removeOwnDownloads(updater.downloadsDirectory(),
-                     [&kept](const std::string& name) { return name != kept && endsWith(name, ".zip"); });
+                     [&kept](const std::string& name) { return name != kept && name.ends_with(".zip"); });
   // The previous editor goes only now: deleting thousands of files must not delay "Installed". A
   // close stops it; the next run removes the rest.
   removeTree(asideDirectory, &updater.cancelFlag());
