@@ -30,7 +30,7 @@ AuthSession::AuthSession(const std::string& clientId, const std::string& clientS
 
 AuthSession::~AuthSession() {
   stopCallbackServer(*this);
-  if (listenerCloser.joinable()) listenerCloser.join();
+  if (listenerThread.joinable()) listenerThread.join();
   {
     std::lock_guard<std::mutex> lock(mutex);
     ++generation;

@@ -51,7 +51,7 @@ class AuthSession {
   std::string errorMessage;  // shown under "Sign in"; empty when there is nothing to show
   // The loopback listener while one is open; it runs on a thread of its own.
   std::unique_ptr<CallbackServer> server;
-  std::thread listenerCloser;  // runs the listener, then closes its connections; joined by the next start
+  std::thread listenerThread;  // runs the listener, then closes its connections; joined by the next start
   int32_t port = 0;            // listener port; -1 after a failed start, 0 otherwise
   std::string codeVerifier;    // PKCE verifier of the current browser sign-in
   std::string expectedState;   // written while no listener is open; its handler reads it under mutex

@@ -261,7 +261,7 @@ const std::string* handleOAuthCallback(CallbackServer& server, MHD_Connection* c
 }
 
 int32_t startCallbackServer(AuthSession& session) {
-  if (session.listenerCloser.joinable()) session.listenerCloser.join();
+  if (session.listenerThread.joinable()) session.listenerThread.join();
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -290,7 +290,7 @@ int32_t startCallbackServer(AuthSession& session) {
     if (epoll_ctl(server->events, EPOLL_CTL_ADD, fd, &watch) != 0) return abandon(server);
   }
   try {
-    session.listenerCloser = std::thread(runListener, server);
+    session.listenerThread = std::thread(runListener, server);
   } catch (const std::system_error&) {
     return abandon(server);  // no thread to serve it: the listener cannot open
   }

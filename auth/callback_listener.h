@@ -53,7 +53,7 @@ struct CallbackServer {
 
 // Opens the listener of a browser sign-in in session.server: bound to 127.0.0.1 on a port the
 // kernel chooses, GET "/" served by handleOAuthCallback, every connection served by one event
-// loop on session.listenerCloser. Returns the port, or -1 when nothing could be bound (then no
+// loop on session.listenerThread. Returns the port, or -1 when nothing could be bound (then no
 // server and no thread remain).
 int32_t startCallbackServer(AuthSession& session);
 
