@@ -1,7 +1,6 @@
 #include "uihost/ui_host.h"
 
 #define GLFW_INCLUDE_NONE
-#include <GL/gl.h>
 #include <GLFW/glfw3.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -22,6 +21,8 @@
 #include "support/temp_launcher.h"
 #include "uihost/ui_context.h"
 #include "uihost/ui_theme.h"
+
+std::vector<unsigned char> windowPixelsAsShown(int width, int height);  // x_window.cpp
 
 namespace {
 
@@ -145,8 +146,12 @@ TEST(UiHost, AnIdleWindowSleepsUntilAWakeOrItsPollSeesAChange) {
     TestWindow window;
     ASSERT_TRUE(window.open("Idle")) << window.error;
     UiHost& host = window.host;
+    std::atomic<ImU32> mark{IM_COL32(255, 0, 0, 255)};  // what the worker changes before its wake
     auto frame = [&] {
-      return window.frame(0.1f, [](ImDrawList*) { ImGui::TextUnformatted("Nothing moves here."); });
+      return window.frame(0.1f, [&](ImDrawList* list) {
+        ImGui::TextUnformatted("Nothing moves here.");
+        list->AddRectFilled(ImVec2(600, 360), ImVec2(630, 390), mark.load());
+      });
     };
     // Frames that start before `at`, then the start of the first one after it.
     auto framesUntil = [&](double at, int* before) {
@@ -172,8 +177,10 @@ TEST(UiHost, AnIdleWindowSleepsUntilAWakeOrItsPollSeesAChange) {
       };
       host.idlePollSeconds = c.poll ? 0.5 : 0.0;
       const double at = now() + 1.0;
+      const ImU32 next = mark.load() ^ IM_COL32(255, 255, 0, 0);
       std::thread worker([&] {
         while (now() < at) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        mark.store(next);
         c.poll ? changed.store(true) : UiHost::wake();
       });
       // A lost wake would leave the loop asleep for good.
@@ -186,6 +193,11 @@ TEST(UiHost, AnIdleWindowSleepsUntilAWakeOrItsPollSeesAChange) {
       // The first frames settle (the window appears); then it sleeps: no frame at a time-out.
       EXPECT_LE(before, 4) << c.what << ": frames while nothing changed";
       EXPECT_LT(started - at, 1.0) << c.what << " was not noticed in time";
+      // What the window shows, not only what was drawn: the frame after the change put it on screen.
+      const std::vector<unsigned char> shown = windowPixelsAsShown(640, 400);
+      ASSERT_FALSE(shown.empty()) << "no window to read";
+      const size_t at615 = (375 * 640 + 615) * 3;
+      EXPECT_EQ(IM_COL32(shown[at615], shown[at615 + 1], shown[at615 + 2], 255), next) << c.what;
       if (c.poll)
         EXPECT_LE(polls.load(), 4) << "the poll runs twice a second";
       else
@@ -214,20 +226,15 @@ TEST(UiHost, RedrawingTheChangedPartShowsWhatAWholeRedrawShows) {
         list->AddRectFilled(ImVec2(x, 230), ImVec2(x + 10.5f, 240.5f), uiThemeForeground(), 3.0f);
       }));
     };
-    // The picture the window shows: with partial redraw the back buffer is never swapped; it holds the
-    // window's picture, of which each frame copies the changed part to the screen.
-    auto shown = [] {
-      std::vector<unsigned char> pixels(640 * 400 * 4);
-      glReadBuffer(GL_BACK);
-      glReadPixels(0, 0, 640, 400, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-      return pixels;
-    };
+    // The picture the window shows, as the X server has it (not the GL stack's buffer).
+    auto shown = [] { return windowPixelsAsShown(640, 400); };
     frame();
     for (spin = 0.1f; spin < 1.0f; spin += 0.15f) frame();
     const UiHostStats before = host.stats();
     spin = 1.05f;
     frame();
     const std::vector<unsigned char> partial = shown();
+    ASSERT_FALSE(partial.empty()) << "no window to read";
     const uint64_t redrawn = host.stats().pixelsRendered - before.pixelsRendered;
     EXPECT_EQ(host.stats().framesRendered, before.framesRendered + 1);
     if (host.stats().partialRedraw) {
