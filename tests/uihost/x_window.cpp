@@ -4,9 +4,14 @@
 
 #include <vector>
 
+extern "C" Display* glfwGetX11Display();  // glfw3native.h wants headers this machine may lack
+
 // What the X server shows of the one viewable window of this size, read over a connection of its
 // own as a screenshot tool reads it: RGB, top row first; empty when there is no such window.
 std::vector<unsigned char> windowPixelsAsShown(int width, int height) {
+  // What the window's own connection still holds back is sent first, as the frame loop's next
+  // round trip to the server does before it sleeps.
+  if (Display* own = glfwGetX11Display()) XSync(own, False);
   std::vector<unsigned char> pixels;
   Display* display = XOpenDisplay(nullptr);
   if (!display) return pixels;
