@@ -15,7 +15,6 @@
 // The few GLX calls the partial present needs, declared here: the full GLX header brings X11's
 // macros (None, Bool, Status...) into this file.
 extern "C" {
-struct _XDisplay;
 _XDisplay* glXGetCurrentDisplay();
 unsigned long glXGetCurrentDrawable();
 }

@@ -1,5 +1,4 @@
 // Texture upload: the program's textures and the font atlas made into OpenGL textures.
-#define GLFW_INCLUDE_NONE
 #include <GL/gl.h>
 #include <backends/imgui_impl_opengl3.h>
 
