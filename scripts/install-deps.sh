@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake pkg-config git
-  libimgui-dev libglfw3-dev libgl-dev libgl1-mesa-dri
+  libimgui-dev libglfw3-dev libgl-dev libgl1-mesa-dri libx11-dev
   libcpp-httplib-dev libmicrohttpd-dev libssl-dev rapidjson-dev libstb-dev libzip-dev zlib1g-dev libbrotli-dev
   fonts-roboto-unhinted libfontconfig-dev fonts-noto-core fonts-noto-cjk fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
