@@ -78,12 +78,6 @@ bool InputFile::seek(uint64_t offset) {
   return fd_ >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }
 
-int InputFile::release() {
-  int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
 OutputFile::OutputFile(const std::string& path, unsigned mode) {
   fd_ = createFileAnew(path, mode);
   failed_ = fd_ < 0;

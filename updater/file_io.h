@@ -28,8 +28,6 @@ class InputFile {
   // Size of the open file, -1 when unknown.
   int64_t size() const;
   bool seek(uint64_t offset);
-  // Hands the descriptor over (for libraries that close it themselves); -1 when not open.
-  int release();
 
  private:
   int fd_ = -1;
