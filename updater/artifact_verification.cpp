@@ -2,10 +2,8 @@
 
 #include <openssl/evp.h>
 
-#include <algorithm>
 #include <vector>
 
-#include "config/json_util.h"
 #include "platform/json_request.h"
 #include "updater/file_io.h"
 
