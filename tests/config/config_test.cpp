@@ -8,10 +8,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <random>
 #include <string>
@@ -19,31 +16,18 @@
 #include <tuple>
 
 #include "app/app_state.h"
-#include "config/file_io.h"
 #include "config/json_util.h"
 #include "config/launcher_config.h"
 #include "config/settings.h"
 #include "platform/desktop.h"
 #include "support/packages.h"
 #include "support/temp_launcher.h"
+#include "support/tls_server.h"
 
 namespace {
 
 unsigned fileMode(const std::string& path) {
   return unsigned(std::filesystem::status(path).permissions());
-}
-
-// A field of /proc/self/status in bytes; "VmHWM", the peak, is reset by resetResidentPeak.
-size_t residentBytes(const char* field) {
-  std::string status;
-  readFileBytes("/proc/self/status", status);
-  const size_t at = status.find(std::string(field) + ":");
-  return at == std::string::npos
-             ? 0
-             : std::strtoull(status.c_str() + at + std::strlen(field) + 1, nullptr, 10) * 1024;
-}
-void resetResidentPeak() {
-  std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 class ConfigTest : public ::testing::Test {
@@ -137,10 +121,9 @@ TEST_F(SettingsTest, HandWrittenSettingsFiles) {
   const std::string damaged = text + std::string(8 << 20, '\n');
   for (const std::string& file : {text, crlf, damaged}) {
     writeWholeFile(settingsPath, file);
-    resetResidentPeak();
-    const size_t before = residentBytes("VmRSS");
+    const PeakMemory memory;
     LauncherSettings s = loadSettingsFile();
-    EXPECT_LT(residentBytes("VmHWM") - before, 4 * file.size() + (4 << 20));
+    EXPECT_LT(memory.growthBytes(), int64_t(4 * file.size() + (4 << 20)));
     EXPECT_EQ(std::tie(s.refreshToken, s.userName, s.userEmail, s.installPath, s.defaultProjectLocation),
               std::make_tuple("tok", "", "Ada/B@c", "a=b", ""));
     ASSERT_EQ(s.projects.size(), 2u);
