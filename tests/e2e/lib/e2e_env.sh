@@ -702,7 +702,8 @@ E2E_INSTALLS_BYTES=("288*s" "182*s" "W-170*s" "204*s")     # byte text under the
 E2E_INSTALLS_SPINNER_TEXT=("W-24*s-110*s" "170*s" "W-28*s" "194*s")  # "Checking..." by the spinner
 e2e_click_retry() { e2e_click "W-24*s-110*s+47*s" "168*s+15*s"; }
 e2e_click_cancel_download() { e2e_click "W-24*s-152*s+68*s" "168*s+15*s"; }
-e2e_click_check_updates() { e2e_click "W-24*s-160*s+72*s" "168*s+15*s"; }
+E2E_CHECK_UPDATES=("W-24*s-160*s+72*s" "168*s+15*s")  # "Check for updates", where "Cancel download" shows
+e2e_click_check_updates() { e2e_click "${E2E_CHECK_UPDATES[@]}"; }
 
 # Projects page: rows from lt = 98 (no notice) or 138 (notice), 52 high, one every 60.
 e2e_row_y() { echo "(${2:-98}+${1}*60+26)*s"; }   # centre line of row N (0-based)
