@@ -12,10 +12,13 @@
 struct GLFWwindow;
 struct UiIntegration;
 
-// A key or character event of the window as GLFW reports it, not yet handed to Dear ImGui.
-struct UiKeyboardEvent {
-  unsigned int codepoint = 0;  // a character when not 0, else a key event
-  int key = 0, scancode = 0, action = 0, mods = 0;
+// An input event of the window as GLFW reports it, not yet handed to Dear ImGui.
+struct UiInputEvent {
+  enum Kind { Move, Enter, Focus, Wheel, Char, Key, Button };
+  Kind kind = Key;
+  int code = 0;  // key, mouse button or character; the flag of Enter and Focus
+  int scancode = 0, action = 0, mods = 0;
+  double x = 0, y = 0;  // the pointer's position (Move) or the wheel's offsets (Wheel)
 };
 
 struct UiContextData {
@@ -32,12 +35,22 @@ struct UiContextData {
   float revealStart = -1.0f;  // theme time of the first reveal; -1 before it
   bool animating = false;     // a spinner or reveal was drawn this frame
 
-  // Keyboard input on its way to Dear ImGui (uiHostKeyEvent)
-  GLFWwindow* keyboardWindow = nullptr;
-  void (*deliverKey)(GLFWwindow*, int, int, int, int) = nullptr;  // Dear ImGui's own callbacks
+  // Input on its way to Dear ImGui (uiHoldInput)
+  GLFWwindow* inputWindow = nullptr;
+  // Dear ImGui's own callbacks, and the host's for the pointer's moves (Dear ImGui reads those itself)
+  void (*deliverKey)(GLFWwindow*, int, int, int, int) = nullptr;
   void (*deliverChar)(GLFWwindow*, unsigned int) = nullptr;
-  std::vector<UiKeyboardEvent> heldKeyboard;  // held for a later frame, in arrival order
-  std::vector<int> keysChanged;               // keys pressed or released since the last frame ended
+  void (*deliverButton)(GLFWwindow*, int, int, int) = nullptr;
+  void (*deliverMove)(GLFWwindow*, double, double) = nullptr;
+  void (*deliverWheel)(GLFWwindow*, double, double) = nullptr;
+  void (*deliverEnter)(GLFWwindow*, int) = nullptr;
+  void (*deliverFocus)(GLFWwindow*, int) = nullptr;
+  std::vector<UiInputEvent> heldInput;  // held for a later frame, in arrival order
+  std::vector<int> changedSinceFrame;  // keys and buttons (see joinsFrame) changed since the last frame ended
+  int frameRank = -1;                  // the latest kind handed on since then (see uiHoldInput); -1: none
+  bool pointerKnown = false;           // a move was handed on: Dear ImGui sees its position
+  double pointerX = 0, pointerY = 0;
+  bool buttonsDown[5] = {};  // as handed on, which Dear ImGui sees instead of the buttons' state now
 
   // Textures owned by the program
   std::vector<ImTextureData*> textures;       // registered with RegisterUserTexture
@@ -57,14 +70,19 @@ void uiThemeNoteText(const ImFont* font, const char* begin, const char* end);
 // True when drawn characters wait to be baked: the host draws the next frame without waiting.
 bool uiThemeFontsPending();
 
-// Dear ImGui 1.86 keeps only each key's state at a frame, so a key pressed and released between
-// two frames (automation, a remote desktop) would never be seen. The window's key and character
-// events go through these callbacks instead of Dear ImGui's: each event is handed on in order
-// until one would change a key a second time before the next frame; it and all after it wait for
-// the end of that frame. uiHoldKeyboardInput installs them once Dear ImGui's are installed.
-void uiHoldKeyboardInput(GLFWwindow* window);
+// Dear ImGui 1.86 reads input as the state at each frame: a key or button pressed and released
+// between two frames would never be seen, and within a frame it reads the pointer and modifiers
+// first, then the wheel, then typed characters, then keys and clicks, whatever order they came in.
+// Automation, password managers and remote desktops send input in bursts, so the window's input
+// goes through these callbacks instead of Dear ImGui's: events are handed on in order as long as
+// the frame to come reads them in that order and sees each key and button change at most once; the
+// first that would break this, and all after it, wait for the end of that frame. uiHoldInput
+// installs them once Dear ImGui's are installed.
+void uiHoldInput(GLFWwindow* window);
 void uiHostKeyEvent(GLFWwindow* window, int key, int scancode, int action, int mods);
 void uiHostCharEvent(GLFWwindow* window, unsigned int codepoint);
+void uiHostButtonEvent(GLFWwindow* window, int button, int action, int mods);
+void uiHostMoveEvent(GLFWwindow* window, double x, double y);
 
 // Renderer side of the program's textures: the host uploads pixels marked WantCreate, deletes
 // textures of unregistered ones and points draw commands at the uploaded textures.

@@ -140,7 +140,7 @@ bool UiHost::initialize(const UiHostDesc& desc, std::string* error) {
   if (!ImGui_ImplGlfw_InitForOpenGL(impl_->window, true))
     return fail("The launcher window could not be connected to the interface.");
   impl_->platformReady = true;
-  uiHoldKeyboardInput(impl_->window);
+  uiHoldInput(impl_->window);
   if (!ImGui_ImplOpenGL3_Init("#version 130")) return fail("The OpenGL 3 renderer could not be started.");
   impl_->rendererReady = true;
 

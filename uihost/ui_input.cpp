@@ -1,0 +1,219 @@
+// The window's input on its way to Dear ImGui, held where a frame would read it out of order.
+#define GLFW_INCLUDE_NONE
+#include <GLFW/glfw3.h>
+
+#include <algorithm>
+#include <cfloat>
+
+#include "uihost/ui_context.h"
+#include "uihost/ui_host.h"
+
+namespace {
+
+bool isModifier(int key) {
+  switch (key) {
+    case GLFW_KEY_LEFT_SHIFT:
+    case GLFW_KEY_RIGHT_SHIFT:
+    case GLFW_KEY_LEFT_CONTROL:
+    case GLFW_KEY_RIGHT_CONTROL:
+    case GLFW_KEY_LEFT_ALT:
+    case GLFW_KEY_RIGHT_ALT:
+    case GLFW_KEY_LEFT_SUPER:
+    case GLFW_KEY_RIGHT_SUPER:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The order in which a frame reads each kind: the pointer's position and the modifiers are its
+// state from the start; then the wheel; then a text field's typed characters; then keys; then
+// clicks, which may take the focus from the field. A focus change stands alone.
+constexpr int kStateRank = 0, kWheelRank = 1, kCharRank = 2, kKeyRank = 3, kButtonRank = 4, kFocusRank = 5;
+
+int rankOf(const UiInputEvent& event) {
+  switch (event.kind) {
+    case UiInputEvent::Move:
+    case UiInputEvent::Enter:
+      return kStateRank;
+    case UiInputEvent::Wheel:
+      return kWheelRank;
+    case UiInputEvent::Char:
+      return kCharRank;
+    case UiInputEvent::Key:
+      return isModifier(event.code) ? kStateRank : kKeyRank;
+    case UiInputEvent::Button:
+      return kButtonRank;
+    case UiInputEvent::Focus:
+      return kFocusRank;
+  }
+  return kFocusRank;
+}
+
+// Whether the frame to come reads the event after those already handed on since the last frame,
+// as it happened. Each key and button changes once (buttons are counted after the last key); a
+// click shares no frame with the wheel, text or keys, nor a focus change with anything.
+bool joinsFrame(UiContextData& data, const UiInputEvent& event) {
+  if (event.kind == UiInputEvent::Key && event.action == GLFW_REPEAT) return true;  // changes nothing
+  const int rank = rankOf(event);
+  if (data.frameRank >= 0) {
+    if (rank < data.frameRank || rank == kFocusRank) return false;
+    if (rank == kButtonRank && data.frameRank > kStateRank && data.frameRank < kButtonRank) return false;
+  }
+  if (event.kind == UiInputEvent::Key || event.kind == UiInputEvent::Button) {
+    const int changed = event.kind == UiInputEvent::Key ? event.code : GLFW_KEY_LAST + 1 + event.code;
+    std::vector<int>& list = data.changedSinceFrame;
+    if (std::find(list.begin(), list.end(), changed) != list.end()) return false;
+    list.push_back(changed);
+  }
+  data.frameRank = std::max(data.frameRank, rank);
+  return true;
+}
+
+template <typename Callback, typename... Args>
+void call(Callback callback, Args... args) {
+  if (callback) callback(args...);
+}
+
+void deliver(UiContextData& data, const UiInputEvent& event) {
+  GLFWwindow* window = data.inputWindow;
+  switch (event.kind) {
+    case UiInputEvent::Key:
+      call(data.deliverKey, window, event.code, event.scancode, event.action, event.mods);
+      break;
+    case UiInputEvent::Char:
+      call(data.deliverChar, window, static_cast<unsigned int>(event.code));
+      break;
+    case UiInputEvent::Button:
+      if (event.code >= 0 && event.code < static_cast<int>(std::size(data.buttonsDown)))
+        data.buttonsDown[event.code] = event.action == GLFW_PRESS;
+      call(data.deliverButton, window, event.code, event.action, event.mods);
+      break;
+    case UiInputEvent::Move:
+      data.pointerKnown = true;
+      data.pointerX = event.x;
+      data.pointerY = event.y;
+      call(data.deliverMove, window, event.x, event.y);
+      break;
+    case UiInputEvent::Wheel:
+      call(data.deliverWheel, window, event.x, event.y);
+      break;
+    case UiInputEvent::Enter:
+      call(data.deliverEnter, window, event.code);
+      break;
+    case UiInputEvent::Focus:
+      call(data.deliverFocus, window, event.code);
+      break;
+  }
+}
+
+// Hands held events on in order, up to the first the frame to come would read out of order.
+void feed(UiContextData& data) {
+  size_t fed = 0;
+  while (fed < data.heldInput.size() && joinsFrame(data, data.heldInput[fed]))
+    deliver(data, data.heldInput[fed++]);
+  data.heldInput.erase(data.heldInput.begin(), data.heldInput.begin() + static_cast<long>(fed));
+}
+
+// Dear ImGui's platform code has just read the pointer and the buttons as they are now: the frame
+// sees them as handed on instead.
+void frameStarting(ImGuiContext*, ImGuiContextHook*) {
+  UiContextData* data = uiContextData(false);
+  if (!data || !data->inputWindow) return;
+  ImGuiIO& io = ImGui::GetIO();
+  for (size_t i = 0; i < std::size(data->buttonsDown); ++i) io.MouseDown[i] = data->buttonsDown[i];
+  if (data->pointerKnown && io.MousePos.x != -FLT_MAX)
+    io.MousePos = ImVec2(static_cast<float>(data->pointerX), static_cast<float>(data->pointerY));
+}
+
+// A frame has read its input: what was held back is handed on now, and the next frame is drawn
+// without waiting for more input, since what was handed on or still waits is input of its own.
+void frameEnded(ImGuiContext*, ImGuiContextHook*) {
+  UiContextData* data = uiContextData(false);
+  if (!data || !data->inputWindow) return;
+  data->changedSinceFrame.clear();
+  data->frameRank = -1;
+  if (data->heldInput.empty()) return;
+  feed(*data);
+  UiHost::wake();
+}
+
+void hold(GLFWwindow* window, const UiInputEvent& event) {
+  UiContextData* data = uiContextData(false);
+  if (!data || window != data->inputWindow) return;
+  data->heldInput.push_back(event);
+  feed(*data);
+}
+
+void addHook(ImGuiContextHookType type, ImGuiContextHookCallback callback) {
+  ImGuiContextHook hook;
+  hook.Type = type;
+  hook.Callback = callback;
+  ImGui::AddContextHook(ImGui::GetCurrentContext(), &hook);
+}
+
+}  // namespace
+
+void uiHoldInput(GLFWwindow* window) {
+  UiContextData* data = uiContextData(true);
+  data->inputWindow = window;
+  data->deliverKey = glfwSetKeyCallback(window, uiHostKeyEvent);
+  data->deliverChar = glfwSetCharCallback(window, uiHostCharEvent);
+  data->deliverButton = glfwSetMouseButtonCallback(window, uiHostButtonEvent);
+  data->deliverMove = glfwSetCursorPosCallback(window, uiHostMoveEvent);
+  data->deliverWheel = glfwSetScrollCallback(window, [](GLFWwindow* w, double x, double y) {
+    UiInputEvent event;
+    event.kind = UiInputEvent::Wheel;
+    event.x = x;
+    event.y = y;
+    hold(w, event);
+  });
+  data->deliverEnter = glfwSetCursorEnterCallback(window, [](GLFWwindow* w, int entered) {
+    UiInputEvent event;
+    event.kind = UiInputEvent::Enter;
+    event.code = entered;
+    hold(w, event);
+  });
+  data->deliverFocus = glfwSetWindowFocusCallback(window, [](GLFWwindow* w, int focused) {
+    UiInputEvent event;
+    event.kind = UiInputEvent::Focus;
+    event.code = focused;
+    hold(w, event);
+  });
+  addHook(ImGuiContextHookType_NewFramePre, frameStarting);
+  addHook(ImGuiContextHookType_EndFramePost, frameEnded);
+}
+
+void uiHostKeyEvent(GLFWwindow* window, int key, int scancode, int action, int mods) {
+  UiInputEvent event;
+  event.kind = UiInputEvent::Key;
+  event.code = key;
+  event.scancode = scancode;
+  event.action = action;
+  event.mods = mods;
+  hold(window, event);
+}
+
+void uiHostCharEvent(GLFWwindow* window, unsigned int codepoint) {
+  UiInputEvent event;
+  event.kind = UiInputEvent::Char;
+  event.code = static_cast<int>(codepoint);
+  hold(window, event);
+}
+
+void uiHostButtonEvent(GLFWwindow* window, int button, int action, int mods) {
+  UiInputEvent event;
+  event.kind = UiInputEvent::Button;
+  event.code = button;
+  event.action = action;
+  event.mods = mods;
+  hold(window, event);
+}
+
+void uiHostMoveEvent(GLFWwindow* window, double x, double y) {
+  UiInputEvent event;
+  event.kind = UiInputEvent::Move;
+  event.x = x;
+  event.y = y;
+  hold(window, event);
+}
