@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -152,14 +153,18 @@ TEST_F(UpdateRun, DownloadsKeepsAndReusesThePackage) {
   fs::remove(editorDir() + "/.zelvan_editor_version");
   EXPECT_EQ(run(), "Installed: Installed \u2014 version 1.4.2/b\xC3\xA9");
   EXPECT_EQ(server.packageRequests(), 1);
-  // Another user's file at the name is no package of ours.
-  ASSERT_EQ(::chown(kept.c_str(), 65534, 65534), 0);
-  fs::remove(editorDir() + "/.zelvan_editor_version");
-  publish("1.4.2/b\xC3\xA9", zip, sha);
-  EXPECT_EQ(run(), "Installed: Installed \u2014 version 1.4.2/b\xC3\xA9");
-  EXPECT_EQ(server.packageRequests(), 2);
-  struct stat owner;
-  EXPECT_TRUE(::stat(kept.c_str(), &owner) == 0 && owner.st_uid == ::geteuid());
+  // Another user's file at the name is no package of ours; only root can give a file away.
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(kept.c_str(), 65534, 65534), 0);
+    fs::remove(editorDir() + "/.zelvan_editor_version");
+    publish("1.4.2/b\xC3\xA9", zip, sha);
+    EXPECT_EQ(run(), "Installed: Installed \u2014 version 1.4.2/b\xC3\xA9");
+    EXPECT_EQ(server.packageRequests(), 2);
+    struct stat owner;
+    EXPECT_TRUE(::stat(kept.c_str(), &owner) == 0 && owner.st_uid == ::geteuid());
+  } else {
+    std::printf("[ skipped ] another user's package at the name: needs root to give a file away\n");
+  }
 
   // Without a declared length the total stays unknown. Once "3" is installed the other versions'
   // packages go: regular files of the updater's own names only, never through a link.
