@@ -153,13 +153,13 @@ std::string confirmAndExtract(EditorUpdater& updater, const UpdateManifest& mani
   return updater.cancelRequested() ? "Install cancelled." : "Extracting the editor package failed.";
 }
 
-void writeVersionFile(const std::string& version) {
+// False when the line is not written (a full disk, or a folder of that name in the package).
+bool writeVersionFile(const std::string& version) {
+  const std::string line = version + "\n";
   OutputFile versionFile(editorVersionFilePath());
-  if (versionFile.isOpen()) {
-    const std::string line = version + "\n";
-    versionFile.write(line.data(), line.size());
-  }
+  const bool written = versionFile.write(line.data(), line.size()) && versionFile.flush();
   versionFile.close();
+  return written;
 }
 
 }  // namespace
@@ -189,8 +189,12 @@ void installEditorPackage(EditorUpdater& updater, const UpdateManifest& manifest
     updater.failUpdate("Could not move the extracted editor into place.");
     return;
   }
-  writeVersionFile(manifest.version);
-  updater.publish(UpdateState::Installed, "Installed \u2014 version " + manifest.version);
+  // Without its version file the new editor counts as unknown and every later check installs it
+  // again: that is no "Installed".
+  if (writeVersionFile(manifest.version))
+    updater.publish(UpdateState::Installed, "Installed \u2014 version " + manifest.version);
+  else
+    updater.failUpdate("The editor was installed, but its version file could not be written.");
   // Older packages are never reused; this one stays for the next run's reuse decision.
   const std::string kept = fs::path(packagePath).filename().string();
   removeOwnDownloads(updater.downloadsDirectory(),

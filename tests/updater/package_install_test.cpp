@@ -147,6 +147,10 @@ TEST_F(PackageInstall, OddButSafeNamesAndEmptyArchivesInstall) {
   EXPECT_EQ(permissions(editorDir() + "/lib/shared.so"), 0755u);
   EXPECT_EQ(runPythonZip("empty", {}), "Installed: Installed \u2014 version empty");
   EXPECT_EQ(std::distance(fs::directory_iterator(editorDir()), fs::directory_iterator()), 1);  // the version
+  // A folder at the version file's name: the editor is in place, but its version is not recorded.
+  EXPECT_EQ(runPythonZip("v", {{".zelvan_editor_version/x", "x"}}),
+            "Failed: The editor was installed, but its version file could not be written.");
+  EXPECT_EQ(readWholeFile(editorDir() + "/.zelvan_editor_version/x") + installedEditorVersion(), "x");
 }
 
 TEST_F(PackageInstall, ParallelWritersKeepEveryFileAndTheLastOfARepeatedName) {
