@@ -110,7 +110,7 @@ namespace {
 // The version is written as the version file's first line and read back from it: a line break
 // or a NUL would never read back as written. The file name is made safe on its own.
 bool isUsableVersion(const std::string& version) {
-  return !version.empty() && version.find_first_of(std::string("\n\0", 2)) == std::string::npos;
+  return version.find_first_of(std::string("\n\0", 2)) == std::string::npos;
 }
 
 }  // namespace
@@ -146,8 +146,12 @@ bool fetchUpdateManifest(const std::string& manifestUrl, UpdateManifest& manifes
   const auto encryption = root.FindMember("encryption");
   if (encryption != root.MemberEnd() && encryption->value.IsObject())
     manifest.encryptionKey = getJsonStringMember(encryption->value, "key");
-  if (!isUsableVersion(manifest.version) || manifest.url.empty()) {
+  if (manifest.version.empty() || manifest.url.empty()) {
     error = "The update manifest is missing its version or url field.";
+    return false;
+  }
+  if (!isUsableVersion(manifest.version)) {
+    error = "The update manifest's version is not usable: it holds a line feed or NUL byte.";
     return false;
   }
   return true;

@@ -48,6 +48,8 @@ TEST(ParseHttpsUrl, SplitsOrRefusesAddresses) {
 TEST_F(UpdateRun, ManifestFailuresEndWithTheirSentence) {
   const std::string url = server.packageUrl(), notJson = "Failed: The update manifest is not valid JSON.",
                     missing = "Failed: The update manifest is missing its version or url field.";
+  const std::string unusable =
+      "Failed: The update manifest's version is not usable: it holds a line feed or NUL byte.";
   const struct {
     int status;
     std::string body;
@@ -64,8 +66,10 @@ TEST_F(UpdateRun, ManifestFailuresEndWithTheirSentence) {
       {200, "{\"version\":1.2,\"url\":\"" + url + "\"}", BodyFault::None, missing},
       {200, "{\"version\":\"1.2\",\"url\":\"\"}", BodyFault::None, missing},
       // The version file's line could not hold it as written.
-      {200, "{\"version\":\"1.2\\n\",\"url\":\"" + url + "\"}", BodyFault::None, missing},
-      {200, "{\"version\":\"1\\u0000\",\"url\":\"" + url + "\"}", BodyFault::None, missing},
+      {200, "{\"version\":\"1.2\\n\",\"url\":\"" + url + "\"}", BodyFault::None, unusable},
+      {200, "{\"version\":\"1\\u0000\",\"url\":\"" + url + "\"}", BodyFault::None, unusable},
+      {200, "{\"version\":\"\\n\",\"url\":\"" + url + "\"}", BodyFault::None, unusable},
+      {200, "{\"version\":\"1\\n\"}", BodyFault::None, missing},
       {200, "{\"version\":\"1.2\",\"url\":\"http://127.0.0.1/p.zip\"}", BodyFault::None,
        "Failed: The package URL in the update manifest must be a valid https:// URL."},
   };
