@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <filesystem>
 
 int openRegularFile(const std::string& path, int flags) {
@@ -26,24 +27,24 @@ int createFileAnew(const std::string& path, mode_t mode) {
   return fd;
 }
 
-bool readFileBytes(const std::string& path, std::string& bytes) {
+bool readFileBytes(const std::string& path, std::string& bytes, size_t maxBytes) {
   bytes.clear();
   const int fd = openRegularFile(path, O_RDONLY);
   if (fd < 0) return false;
-  // Room for the whole file at once: growing by doubling would briefly hold it nearly twice.
+  // Room for the whole file at once: growing by doubling would briefly hold it nearly twice. A
+  // file above the bound (a damaged or sparse one) is refused before anything is reserved or read.
   struct stat info;
-  if (fstat(fd, &info) == 0) bytes.reserve(static_cast<size_t>(info.st_size));
+  bool ok = fstat(fd, &info) == 0 && static_cast<uint64_t>(info.st_size) <= maxBytes;
+  if (ok) bytes.reserve(static_cast<size_t>(info.st_size));
   char buffer[65536];
-  bool ok = true;
-  for (;;) {
+  while (ok) {
     ssize_t n = read(fd, buffer, sizeof(buffer));
-    if (n > 0) {
+    if (n > 0 && bytes.size() + static_cast<size_t>(n) <= maxBytes) {
       bytes.append(buffer, static_cast<size_t>(n));
     } else if (n == 0) {
       break;
-    } else if (errno != EINTR) {
-      ok = false;
-      break;
+    } else if (n > 0 || errno != EINTR) {
+      ok = false;  // it grew past the bound while being read, or the read failed
     }
   }
   close(fd);

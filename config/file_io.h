@@ -3,13 +3,15 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <string>
 
 // Reads every byte of the regular file at path (a link to one counts) into bytes. False when it
 // cannot be opened or read, and for anything but a regular file: a FIFO, a device or a link to
-// /dev/zero would otherwise hang the read or never end it. The descriptor is close-on-exec so no
-// child process ever inherits it.
-bool readFileBytes(const std::string& path, std::string& bytes);
+// /dev/zero would otherwise hang the read or never end it. False too for a file of more than
+// maxBytes, which is not read. The descriptor is close-on-exec so no child process ever inherits
+// it.
+bool readFileBytes(const std::string& path, std::string& bytes, size_t maxBytes);
 
 // Opens path with flags, close-on-exec and without blocking (opening a FIFO would wait for a
 // peer), and keeps the descriptor only when it is a regular file; -1 otherwise. With O_NOFOLLOW in

@@ -29,6 +29,10 @@ const char kPlaceholderMessage[] =
     "The Google OAuth credentials in launcher_config.json are still placeholders. Replace the YOUR_ "
     "values with real credentials and restart.";
 
+// Four short members take a few hundred bytes: a file above 4 MiB is no configuration, and it
+// reads as unreadable instead of being held and parsed in memory.
+constexpr size_t kMaxConfigFileBytes = size_t(4) << 20;
+
 LauncherConfig failedConfig(const char* message) {
   LauncherConfig config;
   config.message = message;
@@ -87,7 +91,8 @@ LauncherConfig readLauncherConfig(const std::string& launcherDir) {
   const bool exampleFile = !fs::exists(fs::symlink_status(file, ec));
   if (exampleFile) file = fs::path(launcherDir) / "launcher_config.example.json";
   std::string bytes;
-  if (!readFileBytes(file.string(), bytes) || bytes.empty()) return failedConfig(kNotFoundMessage);
+  if (!readFileBytes(file.string(), bytes, kMaxConfigFileBytes) || bytes.empty())
+    return failedConfig(kNotFoundMessage);
   return parseLauncherConfig(bytes, launcherDir, exampleFile);
 }
 

@@ -14,6 +14,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The largest settings file read: 64 MiB holds kMaxProjectRecords records of some 670 bytes each,
+// about twice what a record with a 100-byte project path takes. A larger file is damaged and reads
+// as unreadable (empty settings) rather than filling the memory.
+constexpr size_t kMaxSettingsFileBytes = size_t(64) << 20;
+
 // Base-10 integer as the settings file writes it: leading white space and a sign accepted,
 // reading stops at the first non-digit, no digits gives 0. Out-of-range values saturate.
 int64_t parseInt64(std::string_view text) {
@@ -264,7 +269,7 @@ void loadSettings(AppState& app) {
   fs::create_directories(folder, ec);
   settings.filePath = (folder / "Launcher.conf").string();
   std::string text;
-  if (!readFileBytes(settings.filePath, text)) return;
+  if (!readFileBytes(settings.filePath, text, kMaxSettingsFileBytes)) return;
   readSettingsText(text, settings);
 }
 

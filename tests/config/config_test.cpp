@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -130,6 +131,9 @@ TEST_F(SettingsTest, HandWrittenSettingsFiles) {
     EXPECT_EQ(s.projects[0].name, "one");
     EXPECT_EQ(s.projects[1].name, "two");
   }
+  // The same text in a sparse file of 100 GB is refused unread: empty settings.
+  ASSERT_EQ(::truncate(settingsPath.c_str(), off_t(100) << 30), 0);
+  EXPECT_TRUE(loadSettingsFile().projects.empty());
 }
 
 TEST_F(SettingsTest, RecordCountsAreBounded) {
@@ -341,10 +345,14 @@ TEST_F(LauncherConfigTest, EveryMessage) {
   std::filesystem::create_directories(launcherDir);
   EXPECT_EQ(readLauncherConfig(launcherDir).message, kNotFound);
   EXPECT_TRUE(read(kReal + "}", true).configured);
-  // An empty or unreadable launcher_config.json is not found; the example file is not consulted.
+  // An empty, unreadable or vastly large (a sparse 100 GB) launcher_config.json is not found; the
+  // example file is not consulted.
   EXPECT_EQ(read("").message, kNotFound);
   std::filesystem::remove(launcherDir + "/launcher_config.json");
   std::filesystem::create_symlink(launcherDir + "/nowhere", launcherDir + "/launcher_config.json");
+  EXPECT_EQ(readLauncherConfig(launcherDir).message, kNotFound);
+  read(kReal + "}");
+  ASSERT_EQ(::truncate((launcherDir + "/launcher_config.json").c_str(), off_t(100) << 30), 0);
   EXPECT_EQ(readLauncherConfig(launcherDir).message, kNotFound);
 
   const std::string invalid[] = {
