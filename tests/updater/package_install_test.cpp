@@ -195,7 +195,8 @@ TEST_F(PackageInstall, UnreadableArchivesAndCancelledOrFailedSwapsKeepTheOldEdit
   expectOldEditorIntact();
 
   // An immutable editor folder can be neither exchanged nor moved aside.
-  if (runShell("chattr +i " + shellQuote(editorDir()) + " 2>/dev/null") != 0) GTEST_SKIP() << "no chattr +i";
+  if (runShell("chattr +i " + shellQuote(editorDir()) + " 2>/dev/null") != 0)
+    GTEST_SKIP() << "chattr +i refused: needs root, on a file system that has it";
   const std::string swap = run();
   runShell("chattr -i " + shellQuote(editorDir()));
   EXPECT_EQ(swap, "Failed: Could not move the extracted editor into place.");
