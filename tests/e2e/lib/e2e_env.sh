@@ -444,6 +444,7 @@ e2e_click() {
   sleep 0.3
   xdotool mousedown "$button"
   sleep 0.15
+  E2E_RELEASED=$(date +%s.%N)  # a button acts on its release
   xdotool mouseup "$button"
   sleep 0.4
 }
@@ -666,19 +667,39 @@ EOF
 
 e2e_requests_at_least() { [ "$(e2e_requests "$1" "$2")" -ge "$3" ]; }
 
-# When the launcher last closed a stalled connection (stall_manifest, stall_package):
-# e2e_closed_at HOST PATH -> seconds since the epoch; fails when it has not.
-e2e_closed_at() {
-  "$E2E_PY" - "$E2E_SRV/requests.jsonl" "$1" "$2" <<'EOF'
+# When the local server last logged HOST PATH with METHOD (CLOSED: the launcher closed a
+# stalled connection, stall_manifest or stall_package): e2e_logged_at HOST PATH METHOD -> seconds
+# since the epoch; fails when it has not.
+e2e_logged_at() {
+  "$E2E_PY" - "$E2E_SRV/requests.jsonl" "$@" <<'EOF'
 import json, sys
 times = [e["time"] for e in map(json.loads, open(sys.argv[1]))
-         if e["host"] == sys.argv[2] and e["path"] == sys.argv[3] and e["method"] == "CLOSED"]
+         if e["host"] == sys.argv[2] and e["path"] == sys.argv[3] and e["method"] == sys.argv[4]]
 print(times[-1]) if times else sys.exit(1)
 EOF
 }
+e2e_closed_at() { e2e_logged_at "$1" "$2" CLOSED; }
 
-# True when END (seconds, as date +%s.%N prints them) lies at most a second after START.
-e2e_within_a_second() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(b - a <= 1.0) }'; }
+# A stalled request is let go when the launcher is told to (a cancel, a closed window), not when
+# its own time-out ends it. e2e_gives_up HOST PATH SECONDS -> the soonest that time-out could:
+# SECONDS after the request. e2e_halfway START GIVES_UP -> whole seconds from now until halfway
+# from START (when it was told) to then.
+e2e_gives_up() {
+  awk -v t="$(e2e_logged_at "$1" "$2" GET)" -v s="$3" 'BEGIN { printf "%.3f", t + s }'
+}
+e2e_halfway() {
+  awk -v a="$1" -v g="$2" -v now="$(date +%s.%N)" 'BEGIN { w = a + (g - a) / 2 - now; print w < 1 ? 1 : int(w) + 1 }'
+}
+# e2e_seconds START [END] -> seconds from START to END (now by default), as date +%s.%N gives them.
+e2e_seconds() { awk -v a="$1" -v b="${2:-$(date +%s.%N)}" 'BEGIN { printf "%.3f", b - a }'; }
+# e2e_let_go WHAT START END GIVES_UP: how long from START to END grows with the machine's load, so
+# it is reported; it fails only past halfway to GIVES_UP, where a launcher that waited for the
+# stalled server would end, far beyond any load's effect.
+e2e_let_go() {
+  echo "$1 $(e2e_seconds "$2" "$3") s after (its own time-out $(e2e_seconds "$2" "$4") s after)"
+  awk -v a="$2" -v b="$3" -v g="$4" 'BEGIN { exit !(b - a < (g - a) / 2) }' ||
+    fail "$1 $(e2e_seconds "$2" "$3") s after: it waited for the stalled server"
+}
 
 e2e_pass() {
   echo "screenshots: $E2E_SHOTS"
