@@ -27,11 +27,12 @@ fail() {
   exit 1
 }
 
-# Starts Xvfb on a free display number and exports DISPLAY.
+# Starts Xvfb on a free display number and exports DISPLAY. Without -noreset the server resets as
+# each launcher leaves, and the next one may find it closed for the while, the longer the busier.
 start_xvfb() {
   local fifo="$TEST_TMP/displayfd"
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -ac -nolisten tcp -screen 0 1400x900x24 3>"$fifo" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -ac -noreset -nolisten tcp -screen 0 1400x900x24 3>"$fifo" >/dev/null 2>&1 &
   XVFB_PID=$!
   local number
   read -r -t 30 number <"$fifo" || fail "Xvfb did not start"
