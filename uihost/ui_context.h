@@ -81,8 +81,6 @@ bool uiThemeFontsPending();
 void uiHoldInput(GLFWwindow* window);
 void uiHostKeyEvent(GLFWwindow* window, int key, int scancode, int action, int mods);
 void uiHostCharEvent(GLFWwindow* window, unsigned int codepoint);
-void uiHostButtonEvent(GLFWwindow* window, int button, int action, int mods);
-void uiHostMoveEvent(GLFWwindow* window, double x, double y);
 
 // Renderer side of the program's textures: the host uploads pixels marked WantCreate, deletes
 // textures of unregistered ones and points draw commands at the uploaded textures.

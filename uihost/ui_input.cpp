@@ -155,65 +155,35 @@ void addHook(ImGuiContextHookType type, ImGuiContextHookCallback callback) {
 }  // namespace
 
 void uiHoldInput(GLFWwindow* window) {
+  using Event = UiInputEvent;
   UiContextData* data = uiContextData(true);
   data->inputWindow = window;
   data->deliverKey = glfwSetKeyCallback(window, uiHostKeyEvent);
   data->deliverChar = glfwSetCharCallback(window, uiHostCharEvent);
-  data->deliverButton = glfwSetMouseButtonCallback(window, uiHostButtonEvent);
-  data->deliverMove = glfwSetCursorPosCallback(window, uiHostMoveEvent);
+  data->deliverButton =
+      glfwSetMouseButtonCallback(window, [](GLFWwindow* w, int button, int action, int mods) {
+        hold(w, Event{Event::Button, button, 0, action, mods});
+      });
+  data->deliverMove = glfwSetCursorPosCallback(window, [](GLFWwindow* w, double x, double y) {
+    hold(w, Event{Event::Move, 0, 0, 0, 0, x, y});
+  });
   data->deliverWheel = glfwSetScrollCallback(window, [](GLFWwindow* w, double x, double y) {
-    UiInputEvent event;
-    event.kind = UiInputEvent::Wheel;
-    event.x = x;
-    event.y = y;
-    hold(w, event);
+    hold(w, Event{Event::Wheel, 0, 0, 0, 0, x, y});
   });
   data->deliverEnter = glfwSetCursorEnterCallback(window, [](GLFWwindow* w, int entered) {
-    UiInputEvent event;
-    event.kind = UiInputEvent::Enter;
-    event.code = entered;
-    hold(w, event);
+    hold(w, Event{Event::Enter, entered});
   });
   data->deliverFocus = glfwSetWindowFocusCallback(window, [](GLFWwindow* w, int focused) {
-    UiInputEvent event;
-    event.kind = UiInputEvent::Focus;
-    event.code = focused;
-    hold(w, event);
+    hold(w, Event{Event::Focus, focused});
   });
   addHook(ImGuiContextHookType_NewFramePre, frameStarting);
   addHook(ImGuiContextHookType_EndFramePost, frameEnded);
 }
 
 void uiHostKeyEvent(GLFWwindow* window, int key, int scancode, int action, int mods) {
-  UiInputEvent event;
-  event.kind = UiInputEvent::Key;
-  event.code = key;
-  event.scancode = scancode;
-  event.action = action;
-  event.mods = mods;
-  hold(window, event);
+  hold(window, UiInputEvent{UiInputEvent::Key, key, scancode, action, mods});
 }
 
 void uiHostCharEvent(GLFWwindow* window, unsigned int codepoint) {
-  UiInputEvent event;
-  event.kind = UiInputEvent::Char;
-  event.code = static_cast<int>(codepoint);
-  hold(window, event);
-}
-
-void uiHostButtonEvent(GLFWwindow* window, int button, int action, int mods) {
-  UiInputEvent event;
-  event.kind = UiInputEvent::Button;
-  event.code = button;
-  event.action = action;
-  event.mods = mods;
-  hold(window, event);
-}
-
-void uiHostMoveEvent(GLFWwindow* window, double x, double y) {
-  UiInputEvent event;
-  event.kind = UiInputEvent::Move;
-  event.x = x;
-  event.y = y;
-  hold(window, event);
+  hold(window, UiInputEvent{UiInputEvent::Char, static_cast<int>(codepoint)});
 }
