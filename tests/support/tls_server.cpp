@@ -9,17 +9,30 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+
+namespace {
+// Plain storage, so the folder is still named when the process ends and removes it.
+char pkiDir[] = "/tmp/orvo_test_pki_XXXXXX";
+pid_t pkiOwner = 0;
+}  // namespace
 
 const TestPki& testPki() {
   static const TestPki pki = [] {
     TestPki p;
-    char pattern[] = "/tmp/orvo_test_pki_XXXXXX";
-    const char* dir = mkdtemp(pattern);
+    const char* dir = mkdtemp(pkiDir);
     if (!dir) {
       ADD_FAILURE() << "cannot create a folder for the test PKI";
       return p;
     }
+    // Every test process makes one; left behind, a run of the suite leaves hundreds in /tmp.
+    // A forked child that exits must not take it from its parent.
+    pkiOwner = getpid();
+    std::atexit([] {
+      std::error_code ignored;
+      if (getpid() == pkiOwner) std::filesystem::remove_all(pkiDir, ignored);
+    });
     p.dir = dir;
     const std::string command =
         std::string("bash '") + ORVO_TEST_SOURCE_DIR + "/support/make_test_pki.sh' '" + p.dir + "'";
