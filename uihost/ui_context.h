@@ -48,7 +48,10 @@ struct UiContextData {
   std::vector<UiInputEvent> heldInput;  // held for a later frame, in arrival order
   std::vector<int> changedSinceFrame;  // keys and buttons (see joinsFrame) changed since the last frame ended
   int frameRank = -1;                  // the latest kind handed on since then (see uiHoldInput); -1: none
+  bool frameMoved = false;             // a move was handed on since then
+  bool inputPaused = false;            // the frame to come first shows a window that just appeared: no input
   bool pointerKnown = false;           // a move was handed on: Dear ImGui sees its position
+  bool pointerLeft = false;            // the pointer's leaving the window was handed on, no entry since
   double pointerX = 0, pointerY = 0;
   bool buttonsDown[5] = {};  // as handed on, which Dear ImGui sees instead of the buttons' state now
 
@@ -76,8 +79,9 @@ bool uiThemeFontsPending();
 // Automation, password managers and remote desktops send input in bursts, so the window's input
 // goes through these callbacks instead of Dear ImGui's: events are handed on in order as long as
 // the frame to come reads them in that order and sees each key and button change at most once; the
-// first that would break this, and all after it, wait for the end of that frame. uiHoldInput
-// installs them once Dear ImGui's are installed.
+// first that would break this, and all after it, wait for the end of that frame. A frame that first
+// shows a window that has just appeared (hidden the frame before, while it sized itself) gets no
+// input. uiHoldInput installs them once Dear ImGui's are installed.
 void uiHoldInput(GLFWwindow* window);
 void uiHostKeyEvent(GLFWwindow* window, int key, int scancode, int action, int mods);
 void uiHostCharEvent(GLFWwindow* window, unsigned int codepoint);

@@ -52,13 +52,19 @@ int rankOf(const UiInputEvent& event) {
 
 // Whether the frame to come reads the event after those already handed on since the last frame,
 // as it happened. Each key and button changes once (buttons are counted after the last key); a
-// click shares no frame with the wheel, text or keys, nor a focus change with anything.
+// click shares no frame with the wheel, text or keys, nor a focus change with anything. The
+// pointer may follow the wheel, which then scrolls where it went: the wheel keeps pace with it. A
+// button let go waits for the frame after the pointer's last move, so a drag is read at its end
+// with the button still down.
 bool joinsFrame(UiContextData& data, const UiInputEvent& event) {
+  if (data.inputPaused) return false;
   if (event.kind == UiInputEvent::Key && event.action == GLFW_REPEAT) return true;  // changes nothing
   const int rank = rankOf(event);
+  const bool pointer = event.kind == UiInputEvent::Move || event.kind == UiInputEvent::Enter;
   if (data.frameRank >= 0) {
-    if (rank < data.frameRank || rank == kFocusRank) return false;
+    if ((pointer ? kWheelRank : rank) < data.frameRank || rank == kFocusRank) return false;
     if (rank == kButtonRank && data.frameRank > kStateRank && data.frameRank < kButtonRank) return false;
+    if (event.kind == UiInputEvent::Button && event.action == GLFW_RELEASE && data.frameMoved) return false;
   }
   if (event.kind == UiInputEvent::Key || event.kind == UiInputEvent::Button) {
     const int changed = event.kind == UiInputEvent::Key ? event.code : GLFW_KEY_LAST + 1 + event.code;
@@ -67,6 +73,7 @@ bool joinsFrame(UiContextData& data, const UiInputEvent& event) {
     list.push_back(changed);
   }
   data.frameRank = std::max(data.frameRank, rank);
+  data.frameMoved |= event.kind == UiInputEvent::Move;
   return true;
 }
 
@@ -99,6 +106,7 @@ void deliver(UiContextData& data, const UiInputEvent& event) {
       call(data.deliverWheel, window, event.x, event.y);
       break;
     case UiInputEvent::Enter:
+      data.pointerLeft = !event.code;
       call(data.deliverEnter, window, event.code);
       break;
     case UiInputEvent::Focus:
@@ -116,23 +124,44 @@ void feed(UiContextData& data) {
 }
 
 // Dear ImGui's platform code has just read the pointer and the buttons as they are now: the frame
-// sees them as handed on instead.
+// sees them as handed on instead. A pointer that has left the window hovers nothing, unless a
+// button held since inside drags it on.
 void frameStarting(ImGuiContext*, ImGuiContextHook*) {
   UiContextData* data = uiContextData(false);
   if (!data || !data->inputWindow) return;
   ImGuiIO& io = ImGui::GetIO();
-  for (size_t i = 0; i < std::size(data->buttonsDown); ++i) io.MouseDown[i] = data->buttonsDown[i];
-  if (data->pointerKnown && io.MousePos.x != -FLT_MAX)
+  bool held = false;
+  for (size_t i = 0; i < std::size(data->buttonsDown); ++i) {
+    io.MouseDown[i] = data->buttonsDown[i];
+    held = held || data->buttonsDown[i];
+  }
+  if (data->pointerLeft && !held)
+    io.MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+  else if (data->pointerKnown && io.MousePos.x != -FLT_MAX)
     io.MousePos = ImVec2(static_cast<float>(data->pointerX), static_cast<float>(data->pointerY));
 }
 
-// A frame has read its input: what was held back is handed on now, and the next frame is drawn
-// without waiting for more input, since what was handed on or still waits is input of its own.
+// Whether the frame just ended began a window that is hidden while it sizes itself (a dialog or
+// menu the first time it appears): the next frame shows it, and input handed on now would reach a
+// frame where the window is missing or blocks everything else.
+bool windowAppearedHidden() {
+  for (const ImGuiWindow* window : ImGui::GetCurrentContext()->Windows)
+    if (window->Active && window->Appearing && window->Hidden &&
+        !(window->Flags & (ImGuiWindowFlags_ChildWindow | ImGuiWindowFlags_Tooltip)))
+      return true;
+  return false;
+}
+
+// A frame has read its input: what was held back is handed on now (or, once, after the frame that
+// shows a window that has just appeared), and the next frame is drawn without waiting for more
+// input, since what was handed on or still waits is input of its own.
 void frameEnded(ImGuiContext*, ImGuiContextHook*) {
   UiContextData* data = uiContextData(false);
   if (!data || !data->inputWindow) return;
   data->changedSinceFrame.clear();
   data->frameRank = -1;
+  data->frameMoved = false;
+  data->inputPaused = !data->inputPaused && windowAppearedHidden();
   if (data->heldInput.empty()) return;
   feed(*data);
   UiHost::wake();
